@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/ManagementObject.h"
+#include "core/Value.h"
+
+namespace kestrava {
+
+// The seam between the object model (the GUI's SWbem* objects, kestrava-query) and whatever
+// answers it: the local management service, the remote agent over SSH, or the scripted
+// in-memory service of the tests. The locator picks one implementation per computer name.
+//
+// Calling conventions, for every implementation:
+// - Every method may throw ComError (number, description, source); nothing else escapes.
+//   Numbers used: 0x80041010 "Invalid class", 0x80041017 "Invalid query",
+//   0x8004103A "Invalid object path", 0x80041002 "Not found", 0x8004102E "Invalid method",
+//   0x80041003 "Access denied", 0x800706BA when the far side is gone.
+// - Calls are made from one thread (the GUI thread or the tool's main thread) and block until
+//   the service has answered; only subscriptions deliver later.
+// - Class, property and method names compare without regard to case.
+
+// The objects of one query, delivered one at a time in the service's order. next() blocks for
+// the next object and returns nullopt after the last. It may throw part way (the objects already
+// returned stay valid); after a throw the stream is finished.
+class ObjectStream {
+ public:
+  virtual ~ObjectStream() = default;
+  virtual std::optional<ManagementObject> next() = 0;
+};
+
+using SubscriptionId = uint64_t;
+
+// One notification: an __InstanceModificationEvent with the instance as it is now
+// (TargetInstance) and as it was at the previous look (PreviousInstance).
+struct EventObject {
+  std::string className;         // "__InstanceModificationEvent"
+  ManagementObject target;       // TargetInstance: the instance as it is now
+  ManagementObject previous;     // PreviousInstance: the instance as it was
+};
+using EventCallback = std::function<void(const EventObject&)>;
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+
+  // Runs a WQL query ("Select * From Win32_Process", "Select Name, State From Win32_Service
+  // Where State = 'Running'"). A malformed query or an unknown class throws at once; the objects
+  // then come through the stream.
+  virtual std::unique_ptr<ObjectStream> execQuery(std::string_view wql) = 0;
+
+  // Fetches one object by its path (Win32_Service='ssh.service').
+  virtual ManagementObject getObject(std::string_view objectPath) = 0;
+
+  // Calls a method without arguments on the object that the path names; returns the method's
+  // return value (for the service control methods an integer return code).
+  virtual Value execMethod(std::string_view objectPath, std::string_view method) = 0;
+
+  // Subscribes to a notification query ("Select * from __InstanceModificationEvent Within 2.0
+  // Where TargetInstance Isa 'Win32_Service'"). Returns at once. The callback may run on any
+  // thread, until cancel() of this id has returned; never after.
+  virtual SubscriptionId subscribe(std::string_view notificationQuery, EventCallback callback) = 0;
+
+  // Ends one subscription. Unknown ids are ignored.
+  virtual void cancel(SubscriptionId id) = 0;
+};
+
+// Opens a connection to the named computer; throws ComError when it cannot.
+using ConnectionFactory = std::function<std::unique_ptr<Connection>(const std::string& computer)>;
+
+}  // namespace kestrava
