@@ -39,9 +39,9 @@ using SubscriptionId = uint64_t;
 // One notification: an __InstanceModificationEvent with the instance as it is now
 // (TargetInstance) and as it was at the previous look (PreviousInstance).
 struct EventObject {
-  std::string className;         // "__InstanceModificationEvent"
-  ManagementObject target;       // TargetInstance: the instance as it is now
-  ManagementObject previous;     // PreviousInstance: the instance as it was
+  std::string className;      // "__InstanceModificationEvent"
+  ManagementObject target;    // TargetInstance: the instance as it is now
+  ManagementObject previous;  // PreviousInstance: the instance as it was
 };
 using EventCallback = std::function<void(const EventObject&)>;
 

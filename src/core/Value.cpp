@@ -9,7 +9,9 @@
 namespace kestrava {
 
 namespace {
-[[noreturn]] void typeMismatch() { throw ComError(err::kTypeMismatch, "Type mismatch", "Kestrava"); }
+[[noreturn]] void typeMismatch() {
+  throw ComError(err::kTypeMismatch, "Type mismatch", "Kestrava");
+}
 
 std::string realToText(double d, std::string_view separator) {
   if (std::isnan(d)) return "NaN";
@@ -93,13 +95,20 @@ bool operator==(const Value& a, const Value& b) {
 
 const char* kindName(Value::Kind kind) {
   switch (kind) {
-    case Value::Kind::Empty: return "empty";
-    case Value::Kind::Null: return "null";
-    case Value::Kind::Text: return "text";
-    case Value::Kind::Integer: return "integer";
-    case Value::Kind::Real: return "real";
-    case Value::Kind::Boolean: return "boolean";
-    case Value::Kind::Array: return "array";
+    case Value::Kind::Empty:
+      return "empty";
+    case Value::Kind::Null:
+      return "null";
+    case Value::Kind::Text:
+      return "text";
+    case Value::Kind::Integer:
+      return "integer";
+    case Value::Kind::Real:
+      return "real";
+    case Value::Kind::Boolean:
+      return "boolean";
+    case Value::Kind::Array:
+      return "array";
   }
   return "?";
 }

@@ -22,9 +22,7 @@ class Value {
   static Value integer(int64_t i) { return Value(i); }
   static Value real(double d) { return Value(d); }
   static Value boolean(bool b) { return Value(b); }
-  static Value array(Array items) {
-    return Value(std::make_shared<const Array>(std::move(items)));
-  }
+  static Value array(Array items) { return Value(std::make_shared<const Array>(std::move(items))); }
 
   Kind kind() const { return static_cast<Kind>(v_.index()); }
   bool isEmpty() const { return kind() == Kind::Empty; }
@@ -52,7 +50,8 @@ class Value {
     friend bool operator==(NullTag, NullTag) { return true; }
   };
   using ArrayPtr = std::shared_ptr<const Array>;
-  using Storage = std::variant<std::monostate, NullTag, std::string, int64_t, double, bool, ArrayPtr>;
+  using Storage =
+      std::variant<std::monostate, NullTag, std::string, int64_t, double, bool, ArrayPtr>;
 
   explicit Value(NullTag t) : v_(t) {}
   explicit Value(std::string s) : v_(std::move(s)) {}

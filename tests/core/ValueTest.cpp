@@ -23,22 +23,20 @@ TEST_P(ValueToText, ConvertsAsTheStandardVariantConversion) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rule, ValueToText,
-    ::testing::Values(TextCase{"text unchanged", Value::text("20261209114551.000000+060"), ".",
-                               "20261209114551.000000+060"},
-                      TextCase{"text that looks like a number stays text", Value::text("007"), ".",
-                               "007"},
-                      TextCase{"empty", Value(), ".", ""},
-                      TextCase{"zero", Value::integer(0), ".", "0"},
-                      TextCase{"negative", Value::integer(-42), ".", "-42"},
-                      TextCase{"beyond 32 bits", Value::integer(9007199254740993LL), ".",
-                               "9007199254740993"},
-                      TextCase{"smallest", Value::integer(INT64_MIN), ".", "-9223372036854775808"},
-                      TextCase{"true", Value::boolean(true), ".", "True"},
-                      TextCase{"false", Value::boolean(false), ".", "False"},
-                      TextCase{"real", Value::real(2.5), ".", "2.5"},
-                      TextCase{"real, user's separator", Value::real(-0.125), ",", "-0,125"},
-                      TextCase{"real, whole", Value::real(3.0), ",", "3"},
-                      TextCase{"real, shortest round trip", Value::real(0.1), ".", "0.1"}),
+    ::testing::Values(
+        TextCase{"text unchanged", Value::text("20261209114551.000000+060"), ".",
+                 "20261209114551.000000+060"},
+        TextCase{"text that looks like a number stays text", Value::text("007"), ".", "007"},
+        TextCase{"empty", Value(), ".", ""}, TextCase{"zero", Value::integer(0), ".", "0"},
+        TextCase{"negative", Value::integer(-42), ".", "-42"},
+        TextCase{"beyond 32 bits", Value::integer(9007199254740993LL), ".", "9007199254740993"},
+        TextCase{"smallest", Value::integer(INT64_MIN), ".", "-9223372036854775808"},
+        TextCase{"true", Value::boolean(true), ".", "True"},
+        TextCase{"false", Value::boolean(false), ".", "False"},
+        TextCase{"real", Value::real(2.5), ".", "2.5"},
+        TextCase{"real, user's separator", Value::real(-0.125), ",", "-0,125"},
+        TextCase{"real, whole", Value::real(3.0), ",", "3"},
+        TextCase{"real, shortest round trip", Value::real(0.1), ".", "0.1"}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST(ValueToTextFailures, NullAndArrayFailAsTypeErrors) {

@@ -167,8 +167,12 @@ std::vector<ManagementObject>& ScriptedService::objects(const std::string& class
   return state_->classNamed(className).second;
 }
 
-const std::vector<std::string>& ScriptedService::calls() const { return state_->calls; }
-void ScriptedService::clearCalls() { state_->calls.clear(); }
+const std::vector<std::string>& ScriptedService::calls() const {
+  return state_->calls;
+}
+void ScriptedService::clearCalls() {
+  state_->calls.clear();
+}
 
 size_t ScriptedService::activeSubscriptions() const {
   std::lock_guard lock(state_->mutex);
