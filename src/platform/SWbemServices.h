@@ -33,8 +33,8 @@ class SWbemServices {
 };
 
 // Dereferences a member that may still be empty: an empty reference fails with 91.
-template <typename T>
-T& deref(const std::shared_ptr<T>& reference) {
+template <typename Pointer>
+auto& deref(const Pointer& reference) {
   if (!reference) throw objectNotSet();
   return *reference;
 }

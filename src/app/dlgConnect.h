@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace kestrava {
+
+class MDIKestrava;
+
+// The Connect dialog: the local computer or a remote one by name. OK connects through the main
+// window and, when the connect succeeds, builds all seven views and closes itself.
+class dlgConnect : public QDialog {
+  Q_OBJECT
+ public:
+  explicit dlgConnect(MDIKestrava& main);
+
+  void Form_Load();
+  void optLocal_Click();
+  void optRemote_Click();
+  void OKButton_Click();
+
+  QPushButton* OKButton;
+  QLineEdit* txtConnect;
+  QLabel* Label1;
+  QRadioButton* optLocal;
+  QRadioButton* optRemote;
+  QLabel* Label2;
+
+ protected:
+  void reject() override;
+
+ private:
+  void closeDialog();
+  MDIKestrava& main_;
+};
+
+// The views in the order the build hides and refills them.
+inline constexpr const char* kViewBuildOrder[] = {
+    "frmComputerSystem", "frmEventLogFile", "frmLogicalDisk", "frmOperatingSystem",
+    "frmProcesses",      "frmProcessor",    "frmServices",
+};
+
+}  // namespace kestrava

@@ -1,0 +1,25 @@
+#include <QApplication>
+
+#include "app/MDIKestrava.h"
+#include "app/frmAbout.h"
+#include "connect/Connector.h"
+#include "views/Views.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Kestrava");
+  QApplication::setApplicationVersion(KESTRAVA_VERSION_STRING);
+  QApplication::setDesktopFileName("kestrava");
+  QApplication::setWindowIcon(QIcon(kestrava::frmAbout::icon()));
+  // The windows are designed around an 8.25 point sans-serif default font.
+  QFont font("MS Sans Serif");
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSizeF(8.25);
+  QApplication::setFont(font);
+
+  kestrava::MDIKestrava main(&kestrava::connectComputer);
+  kestrava::registerViews(main);
+  main.show();
+  main.Form_Load();
+  return QApplication::exec();
+}

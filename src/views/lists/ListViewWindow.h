@@ -1,0 +1,31 @@
+#pragma once
+
+#include "app/ViewWindow.h"
+#include "platform/ListControl.h"
+#include "views/lists/ListViewSpec.h"
+
+namespace kestrava {
+
+// A view window that shows the instances of one class as a sortable list.
+class ListViewWindow : public ViewWindow {
+  Q_OBJECT
+ public:
+  ListViewWindow(MDIKestrava& main, const ListViewSpec& spec);
+
+  ListControl* list() const { return list_; }
+  const ListViewSpec& spec() const { return spec_; }
+
+ protected:
+  void fill(std::optional<SWbemObjectSet>& set) override;
+
+ private:
+  const ListViewSpec& spec_;
+  ListControl* list_;
+};
+
+extern const ListViewSpec frmProcessesSpec;
+extern const ListViewSpec frmProcessorSpec;
+extern const ListViewSpec frmLogicalDiskSpec;
+extern const ListViewSpec frmEventLogFileSpec;
+
+}  // namespace kestrava

@@ -1,0 +1,56 @@
+#include "views/lists/ListViewWindow.h"
+
+namespace kestrava {
+
+const ListViewSpec frmLogicalDiskSpec{
+    .windowName = "frmLogicalDisk",
+    .caption = "Logical Disk",
+    .listName = "lvwLogicalDisk",
+    .left = 0,
+    .top = 0,
+    .width = 11175,
+    .height = 7815,
+    .query = "Select * From Win32_LogicalDisk",
+    .keyProperty = "Caption",
+    .textProperty = "Caption",
+    .columns =
+        {
+            {"Caption", "Caption"},
+            {"Access", "Access"},
+            {"Availability", "Availability"},
+            {"BlockSize", "BlockSize"},
+            {"Compressed", "Compressed"},
+            {"ConfigManagerErrorCode", "ConfigManagerErrorCode"},
+            {"ConfigManagerUserConfig", "ConfigManagerUserConfig"},
+            {"CreationClassName", "CreationClassName"},
+            {"Description", "Description"},
+            {"DeviceID", "DeviceID"},
+            {"DriveType", "DriveType"},
+            {"ErrorCleared", "ErrorCleared"},
+            {"ErrorDescription", "ErrorDescription"},
+            {"ErrorMethjodology", "ErrorMethodology"},
+            {"FileSystem", "FileSystem"},
+            {"FreeSpace", "FreeSpace"},
+            {"InstallDate", "InstallDate"},
+            {"LastErrorCode", "LastErrorCode"},
+            {"MaximumComponentLength", "MaximumComponentLength"},
+            {"MediaType", "MediaType"},
+            {"Name", "Name"},
+            {"NumberOfBlocks", "NumberOfBlocks"},
+            {"PNPDeviceID", "PNPDeviceID"},
+            {"PowerManagementCapabilities", "PowerManagementCapabilities"},
+            {"PowerManagementSupported", "PowerManagementSupported"},
+            {"ProviderName", "ProviderName"},
+            {"Purpose", "Purpose"},
+            {"Size", "Size"},
+            {"Status", "Status"},
+            {"StatusInfo", "StatusInfo"},
+            {"SupportsFileBasedCompression", "SupportsFileBasedCompression"},
+            {"SystemCreationClassName", "SystemCreationClassName"},
+            {"SystemName", "SystemName"},
+            {"VolumeName", "VolumeName"},
+            {"VolumeSerialNumber", "VolumeSerialNumber"},
+        },
+};
+
+}  // namespace kestrava

@@ -1,0 +1,65 @@
+#include "views/lists/ListViewWindow.h"
+
+namespace kestrava {
+
+// Rows are keyed by the process handle (unique per process) and show the process name, so
+// processes that share an executable name each get their own row.
+const ListViewSpec frmProcessesSpec{
+    .windowName = "frmProcesses",
+    .caption = "Processes",
+    .listName = "lvwProcess",
+    .left = 0,
+    .top = 0,
+    .width = 11175,
+    .height = 7815,
+    .query = "Select * From Win32_Process",
+    .keyProperty = "Handle",
+    .textProperty = "Name",
+    .columns =
+        {
+            {"ProcessName", "Name"},
+            {"Caption", "Caption"},
+            {"CreationClassName", "CreationClassName"},
+            {"CreationDate", "CreationDate"},
+            {"CSName", "CSName"},
+            {"Description", "Description"},
+            {"ExecutablePath", "ExecutablePath"},
+            {"Handle", "Handle"},
+            {"HandleCount", "HandleCount"},
+            {"InstallDate", "InstallDate"},
+            {"KernelMode", "KernelModeTime"},
+            {"MaximumWorkingSetSize", "MaximumWorkingSetSize"},
+            {"MinimumWorkingSetSize", "MinimumWorkingSetSize"},
+            {"OSCreationClassName", "OSCreationClassName"},
+            {"OSName", "OSName"},
+            {"OtherOperationCount", "OtherOperationCount"},
+            {"OtherTransferCount", "OtherTransferCount"},
+            {"PageFaults", "PageFaults"},
+            {"PageFileUsage", "PageFileUsage"},
+            {"ParentProcessID", "ParentProcessID"},
+            {"PeakPageFileUsage", "PeakPageFileUsage"},
+            {"PeakVirtualSize", "PeakVirtualSize"},
+            {"PeakWorkingSetSize", "PeakWorkingSetSize"},
+            {"Priority", "Priority"},
+            {"PrivatePageCount", "PrivatePageCount"},
+            {"ProcessID", "ProcessID"},
+            {"QuotaNonPagedPoolUsage", "QuotaNonPagedPoolUsage"},
+            {"QuotaPagedPoolUsage", "QuotaPagedPoolUsage"},
+            {"QuotaPeakNonPagedPoolUsage", "QuotaPeakNonPagedPoolUsage"},
+            {"QuotaPeakPagedPoolUsage", "QuotaPeakPagedPoolUsage"},
+            {"ReadOperationCount", "ReadOperationCount"},
+            {"ReadTransferCount", "ReadTransferCount"},
+            {"SessionID", "SessionID"},
+            {"Status", "Status"},
+            {"TerminationDate", "TerminationDate"},
+            {"ThreadCount", "ThreadCount"},
+            {"UserModeTime", "UserModeTime"},
+            {"VirtualSize", "VirtualSize"},
+            {"WindowsVersion", "WindowsVersion"},
+            {"WorkingSetSize", "WorkingSetSize"},
+            {"WriteOperationCount", "WriteOperationCount"},
+            {"WriteTransferCount", "WriteTransferCount"},
+        },
+};
+
+}  // namespace kestrava

@@ -1,0 +1,50 @@
+#include "views/sheets/PropertySheet.h"
+
+#include "platform/Err.h"
+#include "platform/ValueText.h"
+
+namespace kestrava {
+
+namespace {
+
+void clearValues(GridControl& grid, const SheetViewSpec& spec) {
+  for (int k = 1; k <= static_cast<int>(spec.rowNames.size()); ++k) {
+    Err().step([&] { grid.setRow(k); });
+    Err().step([&] { grid.setCol(1); });
+    Err().step([&] { grid.setText(""); });
+  }
+}
+
+void perObjectBlock(GridControl& grid, const SheetViewSpec& spec, const SWbemObject* object) {
+  Err().step([&] { grid.setColWidth(0, spec.col0Width); });
+  Err().step([&] { grid.setColWidth(1, spec.col1Width); });
+  std::string text;
+  for (int k = 1; k <= static_cast<int>(spec.rowNames.size()); ++k) {
+    const char* name = spec.rowNames[k - 1];
+    Err().step([&] { grid.setRow(k); });
+    Err().step([&] { grid.setCol(0); });
+    Err().step([&] { grid.setText(name); });
+    Err().step([&] { grid.setCol(1); });
+    Err().step([&] {
+      if (!object) throw objectNotSet();
+      if (auto failure = cellText(object->Property(name), text)) throw *failure;
+      grid.setText(text);
+    });
+  }
+}
+
+}  // namespace
+
+void fillSheet(GridControl& grid, const SheetViewSpec& spec, std::optional<SWbemObjectSet>& set) {
+  clearValues(grid, spec);
+  bool anyObject = false;
+  while (set) {
+    std::optional<SWbemObject> object;
+    if (!Err().step([&] { object = set->Next(); }) || !object) break;
+    anyObject = true;
+    perObjectBlock(grid, spec, &*object);
+  }
+  if (!anyObject) perObjectBlock(grid, spec, nullptr);
+}
+
+}  // namespace kestrava

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "app/ViewWindow.h"
+#include "platform/GridControl.h"
+#include "views/sheets/SheetViewSpec.h"
+
+namespace kestrava {
+
+// A view window that shows one management object as a two-column property sheet.
+class SheetViewWindow : public ViewWindow {
+  Q_OBJECT
+ public:
+  SheetViewWindow(MDIKestrava& main, const SheetViewSpec& spec);
+
+  GridControl* grid() const { return grid_; }
+  const SheetViewSpec& spec() const { return spec_; }
+
+ protected:
+  void fill(std::optional<SWbemObjectSet>& set) override;
+
+ private:
+  const SheetViewSpec& spec_;
+  GridControl* grid_;
+};
+
+extern const SheetViewSpec frmComputerSystemSpec;
+extern const SheetViewSpec frmOperatingSystemSpec;
+
+}  // namespace kestrava
