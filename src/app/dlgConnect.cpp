@@ -1,5 +1,6 @@
 #include "app/dlgConnect.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiSubWindow>
@@ -92,6 +93,10 @@ void dlgConnect::OKButton_Click() {
   main_.setWindowTitle("Done building information");
   main_.setViewEntriesEnabled(true);
   closeDialog();
+}
+
+void dlgConnect::closeEvent(QCloseEvent* event) {
+  event->accept();
 }
 
 void dlgConnect::reject() {

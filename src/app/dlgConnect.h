@@ -31,6 +31,8 @@ class dlgConnect : public QDialog {
   QLabel* Label2;
 
  protected:
+  // Closing goes through the surrounding child window, never through reject().
+  void closeEvent(QCloseEvent* event) override;
   void reject() override;
 
  private:

@@ -1,5 +1,6 @@
 #include "app/frmAbout.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QPainter>
@@ -60,6 +61,10 @@ void frmAbout::paintEvent(QPaintEvent* event) {
   painter.setPen(QPen(Qt::white, 2));
   painter.drawLine(twipsToPixels(105), twipsToPixels(2460), twipsToPixels(5654),
                    twipsToPixels(2460));
+}
+
+void frmAbout::closeEvent(QCloseEvent* event) {
+  event->accept();
 }
 
 void frmAbout::reject() {

@@ -25,6 +25,8 @@ class frmAbout : public QDialog {
   static QPixmap icon();
 
  protected:
+  // Closing goes through the surrounding child window, never through reject().
+  void closeEvent(QCloseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void reject() override;
   void accept() override;

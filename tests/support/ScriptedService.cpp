@@ -15,10 +15,14 @@ struct ScriptedService::State {
   size_t openConnections = 0;
   Failures* failures = nullptr;
   std::function<Value(const std::string&, const std::string&)>* onMethod = nullptr;
+  std::function<void(const std::string&)>* onCall = nullptr;
 
   void log(std::string entry) {
-    std::lock_guard lock(mutex);
-    calls.push_back(std::move(entry));
+    {
+      std::lock_guard lock(mutex);
+      calls.push_back(entry);
+    }
+    if (onCall && *onCall) (*onCall)(entry);
   }
   std::pair<SchemaPtr, std::vector<ManagementObject>>& classNamed(std::string_view name) {
     auto it = classes.find(toLowerAscii(name));
@@ -132,6 +136,7 @@ class ScriptedConnection final : public Connection {
 ScriptedService::ScriptedService() : state_(std::make_shared<State>()) {
   state_->failures = &failures_;
   state_->onMethod = &onMethod;
+  state_->onCall = &onCall;
 }
 
 ScriptedService::~ScriptedService() {
@@ -141,6 +146,7 @@ ScriptedService::~ScriptedService() {
   std::lock_guard lock(state_->mutex);
   state_->failures = &none;
   state_->onMethod = &noHandler;
+  state_->onCall = nullptr;
 }
 
 SchemaPtr ScriptedService::addClass(const std::string& name, const std::string& key,

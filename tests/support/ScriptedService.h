@@ -40,6 +40,10 @@ class ScriptedService {
   // What a method call returns (default: integer 0); may throw ComError.
   std::function<Value(const std::string& path, const std::string& method)> onMethod;
 
+  // Called with each entry as it is logged, before the call is answered (e.g. to look at the
+  // screen while the program waits for the service).
+  std::function<void(const std::string& call)> onCall;
+
   // Every call, in order: "connect", "query <wql>", "get <path>", "method <path> <name>",
   // "subscribe <query>", "cancel <id>", "release".
   const std::vector<std::string>& calls() const;

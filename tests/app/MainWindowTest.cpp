@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "app/ViewWindow.h"
+#include "app/dlgConnect.h"
+#include "app/frmAbout.h"
+#include "platform/Err.h"
+#include "platform/Twips.h"
+#include "support/AppHarness.h"
+
+namespace kestrava::testing {
+namespace {
+
+const QStringList kViewEntries = {"Services",        "Processes", "ComputerSystem", "LogicalDisk",
+                                  "OperatingSystem", "Processor", "EventLog"};
+
+const char* kFailureTail =
+    "\r\nEither:"
+    "\r\n    1. You are not authorized to access this machine"
+    "\r\n or 2. This is not a Windows 2000 machine"
+    "\r\n or 3. DCOM is not setup on this Windows 2000 machine";
+
+dlgConnect* dialogOf(AppHarness& app) {
+  return app.main->connectDialog() ? qobject_cast<dlgConnect*>(app.main->connectDialog()->widget())
+                                   : nullptr;
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    addViewClasses(app.local);
+    addViewClasses(app.remote);
+    app.load();
+  }
+  AppHarness app;
+};
+
+TEST_F(MainWindowTest, StartsWithTheConnectDialogAndOnlyThreeEntriesEnabled) {
+  EXPECT_EQ(app.main->windowTitle(), "MDIKestrava");
+  const QStringList order = {"Exit",           "Connect",     "Services",        "Processes",
+                             "ComputerSystem", "LogicalDisk", "OperatingSystem", "Processor",
+                             "EventLog",       "About"};
+  const QStringList captions = {
+      "E&xit",         "&Connect",          "&Services",  "&Processes", "Comp&uter System",
+      "&Logical Disk", "&Operating System", "P&rocessor", "&EventLog",  "&About"};
+  const auto actions = app.main->menuBar()->actions();
+  ASSERT_EQ(actions.size(), 10);
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(actions[i]->objectName(), order[i]);
+    EXPECT_EQ(actions[i]->text(), captions[i]);
+    EXPECT_EQ(actions[i]->isEnabled(), !kViewEntries.contains(order[i])) << order[i].toStdString();
+  }
+  dlgConnect* dialog = dialogOf(app);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(app.main->connectDialog()->isVisible());
+  EXPECT_EQ(dialog->windowTitle(), "Connect Dialog");
+  EXPECT_FALSE(dialog->txtConnect->isEnabled());
+  EXPECT_TRUE(dialog->txtConnect->text().isEmpty());
+  EXPECT_TRUE(dialog->optLocal->isChecked());
+  EXPECT_FALSE(dialog->optRemote->isChecked());
+  EXPECT_EQ(dialog->Label2->text(), "Do you wish to connect to a local machine or remote?");
+  EXPECT_EQ(dialog->Label1->text(), "Name of remote computer");
+  EXPECT_TRUE(dialog->OKButton->isDefault());
+  EXPECT_EQ(dialog->size(), twipsSize(6255, 3420));
+  EXPECT_TRUE(app.main->WBEMServices == nullptr);
+  EXPECT_TRUE(app.local.calls().empty()) << "nothing is sent before OK";
+}
+
+TEST_F(MainWindowTest, ConnectAndAboutOpenOneWindowEach) {
+  QMdiSubWindow* first = app.main->connectDialog();
+  app.main->menuEntry("Connect")->trigger();
+  EXPECT_EQ(app.main->connectDialog(), first);
+  app.main->menuEntry("About")->trigger();
+  app.main->menuEntry("About")->trigger();
+  int abouts = 0, dialogs = 0;
+  for (auto* w : app.main->mdiArea()->subWindowList()) {
+    abouts += qobject_cast<frmAbout*>(w->widget()) != nullptr;
+    dialogs += qobject_cast<dlgConnect*>(w->widget()) != nullptr;
+  }
+  EXPECT_EQ(abouts, 1);
+  EXPECT_EQ(dialogs, 1);
+}
+
+TEST_F(MainWindowTest, AboutBoxShowsItsFixedTextsAndClosesOnOK) {
+  app.main->About_Click();
+  auto* about = qobject_cast<frmAbout*>(app.main->aboutBox()->widget());
+  ASSERT_NE(about, nullptr);
+  EXPECT_EQ(about->windowTitle(), "About Kestrava");
+  EXPECT_EQ(about->lblTitle->text(), "Kestrava");
+  EXPECT_EQ(about->lblVersion->text(), "Version");
+  EXPECT_TRUE(about->lblDisclaimer->text().isEmpty());
+  EXPECT_EQ(about->lblDescription->text(),
+            "View information about local or remote Windows 2000 computers (need Admin access). "
+            "Can also start or stop services.");
+  EXPECT_TRUE(about->cmdOK->isDefault());
+  EXPECT_EQ(about->picIcon->pixmap().size(), QSize(32, 32));
+  about->cmdOK->click();
+  AppHarness::processEvents();
+  EXPECT_EQ(app.main->aboutBox(), nullptr);
+  app.main->About_Click();
+  EXPECT_NE(app.main->aboutBox(), nullptr) << "the next About creates it anew";
+}
+
+TEST_F(MainWindowTest, OptionButtonsDecideTheNamePassedToTheLocator) {
+  struct Case {
+    const char* what;
+    std::function<void(dlgConnect*)> act;
+    std::string expected;
+  };
+  std::vector<Case> cases = {
+      {"OK at once", [](dlgConnect*) {}, ""},
+      {"local option", [](dlgConnect* d) { d->optLocal->click(); }, "."},
+      {"remote option, nothing typed", [](dlgConnect* d) { d->optRemote->click(); }, ""},
+      {"name typed then local again",
+       [](dlgConnect* d) {
+         d->optRemote->click();
+         d->txtConnect->setText("far");
+         d->optLocal->click();
+       },
+       "."},
+      {"remote name unchanged",
+       [](dlgConnect* d) {
+         d->optRemote->click();
+         d->txtConnect->setText(" odd 'name' ");
+       },
+       " odd 'name' "},
+  };
+  for (const auto& c : cases) {
+    AppHarness fresh;
+    std::string passed = "<none>";
+    fresh.main =
+        std::make_unique<MDIKestrava>([&](const std::string& name) -> std::unique_ptr<Connection> {
+          passed = name;
+          throw ComError(1, "refused ", "test");
+        });
+    fresh.load();
+    c.act(dialogOf(fresh));
+    dialogOf(fresh)->OKButton->click();
+    EXPECT_EQ(passed, c.expected) << c.what;
+  }
+}
+
+TEST_F(MainWindowTest, FailedConnectShowsTheMessageAndKeepsEverything) {
+  app.local.failures().connect =
+      ComError(-2147023174, "The RPC server is unavailable. ", "SWbemLocator");
+  EXPECT_FALSE(app.connectVia(""));
+  ASSERT_EQ(app.messages.size(), 1u);
+  EXPECT_EQ(app.messages[0].title, "Kestrava");
+  EXPECT_EQ(app.messages[0].text,
+            QString("The RPC server is unavailable. SWbemLocator") + kFailureTail);
+  EXPECT_NE(dialogOf(app), nullptr) << "the dialog stays open";
+  for (const auto& entry : kViewEntries) EXPECT_FALSE(app.main->menuEntry(entry)->isEnabled());
+  EXPECT_EQ(app.main->windowTitle(), "MDIKestrava");
+  EXPECT_EQ(Err().number(), -2147023174);
+}
+
+TEST_F(MainWindowTest, SuccessfulBuildRefillsSevenViewsInOrder) {
+  QString captionDuringBuild;
+  app.local.onCall = [&](const std::string& call) {
+    if (call.rfind("query", 0) == 0 && captionDuringBuild.isEmpty())
+      captionDuringBuild = app.main->windowTitle();
+  };
+  ASSERT_TRUE(app.connectVia(""));
+  EXPECT_TRUE(app.messages.empty());
+  EXPECT_EQ(captionDuringBuild, "Kestrava - building - this may take a minute or two ...");
+  EXPECT_EQ(app.main->windowTitle(), "Done building information");
+  for (const auto& entry : kViewEntries) EXPECT_TRUE(app.main->menuEntry(entry)->isEnabled());
+
+  const std::vector<std::string> expected = {
+      "Select * From Win32_ComputerSystem", "Select * From Win32_NTEventLogFile",
+      "Select * From Win32_LogicalDisk",    "Select * From Win32_OperatingSystem",
+      "Select * From Win32_Process",        "Select * From Win32_Processor",
+      "Select * From Win32_Service"};
+  std::vector<std::string> sent;
+  for (const auto& call : app.local.calls()) sent.push_back(call);
+  ASSERT_GE(sent.size(), 15u);
+  EXPECT_EQ(sent[0], "connect");
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(sent[1 + 2 * i],
+              "subscribe Select * from __InstanceModificationEvent Within 2.0 Where TargetInstance "
+              "Isa 'Win32_Service'");
+    EXPECT_EQ(sent[2 + 2 * i], "query " + expected[i]);
+  }
+  EXPECT_EQ(app.local.activeSubscriptions(), 7u);
+  EXPECT_EQ(app.main->eventSink->activeSubscriptions(), 7u);
+  // Every view is shown; the Services view, filled last, is in front.
+  for (const char* name : kViewBuildOrder)
+    EXPECT_TRUE(app.main->existingView(name)->isVisible()) << name;
+  EXPECT_EQ(app.main->mdiArea()->activeSubWindow(),
+            app.main->existingView("frmServices")->subWindow());
+}
+
+TEST_F(MainWindowTest, ReconnectReplacesTheConnectionAndItsSubscriptions) {
+  ASSERT_TRUE(app.connectVia(""));
+  ASSERT_EQ(app.local.activeSubscriptions(), 7u);
+  ASSERT_TRUE(app.connectVia("far"));
+  EXPECT_EQ(app.local.activeSubscriptions(), 0u);
+  EXPECT_EQ(app.local.openConnections(), 0u) << "the old connection is released";
+  EXPECT_EQ(app.remote.activeSubscriptions(), 7u);
+  EXPECT_EQ(app.main->windowTitle(), "Done building information");
+
+  // A failed connect after that: the message, the far connection kept, its subscriptions gone.
+  app.messages.clear();
+  EXPECT_FALSE(app.connectVia("nowhere"));
+  ASSERT_EQ(app.messages.size(), 1u);
+  EXPECT_TRUE(app.messages[0].text.startsWith("The RPC server is unavailable. SWbemLocator\r\n"));
+  EXPECT_EQ(app.remote.activeSubscriptions(), 0u);
+  EXPECT_EQ(app.remote.openConnections(), 1u);
+  for (const auto& entry : kViewEntries) EXPECT_TRUE(app.main->menuEntry(entry)->isEnabled());
+}
+
+TEST_F(MainWindowTest, CancelFailureIsReportedEvenWhenTheConnectSucceeds) {
+  ASSERT_TRUE(app.connectVia(""));
+  app.local.failures().cancel = ComError(-2147217406, "Cancel refused ", "SWbemSink");
+  app.messages.clear();
+  EXPECT_FALSE(app.connectVia("far"));
+  ASSERT_EQ(app.messages.size(), 1u);
+  EXPECT_TRUE(app.messages[0].text.startsWith("Cancel refused SWbemSink\r\nEither:"));
+  EXPECT_EQ(app.remote.openConnections(), 1u) << "the new connection is already in place";
+  EXPECT_EQ(app.main->eventSink->activeSubscriptions(), 0u);
+}
+
+TEST_F(MainWindowTest, ShowFormBeforeAnyConnectShowsTheNotConnectedMessage) {
+  ViewWindow* view = app.main->view("frmProcesses");
+  view->ShowForm();
+  ASSERT_EQ(app.messages.size(), 1u);
+  EXPECT_EQ(app.messages[0].text, "Please CONNECT to Local or Remote computer first");
+  EXPECT_EQ(app.messages[0].title, "Connect please!");
+  EXPECT_FALSE(view->subWindow()->isVisible());
+  EXPECT_EQ(Err().number(), 91);
+  EXPECT_EQ(Err().description(), "Object variable or With block variable not set");
+}
+
+TEST_F(MainWindowTest, ViewWindowsAreSizedFromTheMainWindowOnce) {
+  app.main->resize(900, 700);
+  const QSize outer = app.main->frameGeometry().size();
+  ViewWindow* view = app.main->view("frmLogicalDisk");
+  EXPECT_EQ(view->subWindow()->size(),
+            QSize(outer.width() - twipsToPixels(275), outer.height() - twipsToPixels(200)));
+  app.main->resize(1000, 800);
+  EXPECT_EQ(app.main->view("frmLogicalDisk")->subWindow()->size(),
+            QSize(outer.width() - twipsToPixels(275), outer.height() - twipsToPixels(200)));
+}
+
+TEST_F(MainWindowTest, ViewEntryBringsAViewToTheFrontWithoutRefilling) {
+  ASSERT_TRUE(app.connectVia(""));
+  const size_t calls = app.local.calls().size();
+  app.main->menuEntry("Processes")->trigger();
+  EXPECT_EQ(app.main->mdiArea()->activeSubWindow(),
+            app.main->existingView("frmProcesses")->subWindow());
+  EXPECT_EQ(app.local.calls().size(), calls) << "no refill";
+
+  // A closed view comes back created anew and empty.
+  app.main->existingView("frmProcesses")->subWindow()->close();
+  AppHarness::processEvents();
+  EXPECT_EQ(app.main->existingView("frmProcesses"), nullptr);
+  app.main->menuEntry("Processes")->trigger();
+  ViewWindow* again = app.main->existingView("frmProcesses");
+  ASSERT_NE(again, nullptr);
+  EXPECT_TRUE(again->subWindow()->isVisible());
+  EXPECT_EQ(app.local.calls().size(), calls);
+}
+
+TEST_F(MainWindowTest, ExitClosesTheMainWindow) {
+  app.main->menuEntry("Exit")->trigger();
+  EXPECT_FALSE(app.main->isVisible());
+}
+
+}  // namespace
+}  // namespace kestrava::testing
