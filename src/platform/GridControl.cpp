@@ -22,6 +22,7 @@ GridControl::GridControl(QWidget* parent) : QTableWidget(parent) {
   verticalHeader()->setDefaultSectionSize(twipsToPixels(240));
   horizontalHeader()->setDefaultSectionSize(twipsToPixels(960));
   setWordWrap(false);
+  setAutoScroll(false);  // making a cell current does not scroll the grid
 }
 
 void GridControl::setRows(int rows) {
