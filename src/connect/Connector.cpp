@@ -6,6 +6,7 @@
 
 #include "core/ClassSchema.h"
 #include "core/ComError.h"
+#include "remote/RemoteConnection.h"
 
 namespace kestrava {
 
@@ -41,9 +42,7 @@ bool namesLocalComputer(std::string_view computer) {
 
 std::unique_ptr<Connection> connectComputer(const std::string& computer) {
   if (namesLocalComputer(computer)) return std::make_unique<UnavailableLocalConnection>();
-  throw ComError(err::kRpcServerUnavailable,
-                 "The remote computer \"" + computer + "\" cannot be reached yet. ",
-                 "SWbemLocator");
+  return remote::connectOverSsh(computer);
 }
 
 }  // namespace kestrava

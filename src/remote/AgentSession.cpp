@@ -1,0 +1,217 @@
+#include "remote/AgentSession.h"
+
+#include <poll.h>
+
+#include <exception>
+
+#include "remote/FdIo.h"
+#include "remote/MessageCodec.h"
+#include "remote/ProtocolError.h"
+
+namespace kestrava::remote {
+
+namespace {
+constexpr size_t kReadSize = 64 * 1024;
+
+Message hello() {
+  return Message{Verb::Hello,
+                 0,
+                 {Value::integer(kProtocolVersion), Value::text("kestrava-agent"),
+                  Value::text(KESTRAVA_VERSION)}};
+}
+
+ComError unexpected(const std::exception& e) {
+  return ComError(err::kWbemFailed, std::string("The management service failed: ") + e.what() + " ",
+                  "SWbemServicesEx");
+}
+}  // namespace
+
+AgentSession::AgentSession(int inFd, int outFd, Opener open)
+    : inFd_(inFd), out_(outFd), open_(std::move(open)) {}
+
+AgentSession::~AgentSession() {
+  endSubscriptions();
+}
+
+// Reads more input into the decoder; false at the end of the stream. With wait false it only
+// takes what has already arrived.
+bool AgentSession::fill(bool wait) {
+  if (inputEnded_) return false;
+  if (!wait) {
+    pollfd p{inFd_, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) return true;
+  }
+  char buffer[kReadSize];
+  ssize_t n = readSome(inFd_, buffer, sizeof buffer);
+  if (n <= 0) {
+    inputEnded_ = true;
+    if (in_.midFrame()) throw ProtocolError("the stream ended in the middle of a message");
+    return false;
+  }
+  in_.feed(std::string_view(buffer, static_cast<size_t>(n)));
+  return true;
+}
+
+std::optional<Message> AgentSession::receive() {
+  if (!pending_.empty()) {
+    Message m = std::move(pending_.front());
+    pending_.pop_front();
+    return m;
+  }
+  for (;;) {
+    if (auto payload = in_.next()) return decodePayload(*payload);
+    if (!fill(true)) return std::nullopt;
+  }
+}
+
+AgentSession::Outcome AgentSession::handshake() {
+  if (!out_.send(hello())) return kOutputLost;
+  auto first = receive();
+  if (!first) return kClosed;
+  if (first->verb != Verb::Hello) throw ProtocolError("the first message is not a hello");
+  if (first->body[0].asInteger() != kProtocolVersion) {
+    out_.sendError(
+        0, ComError(err::kWbemNotSupported,
+                    "The agent speaks protocol version " + std::to_string(kProtocolVersion) +
+                        ", the client version " + std::to_string(first->body[0].asInteger()) + " ",
+                    "kestrava-agent"));
+    return kProtocolViolation;
+  }
+  try {
+    connection_ = open_();
+  } catch (const ComError& e) {
+    out_.sendError(0, e);
+    return kServiceUnavailable;
+  } catch (const std::exception& e) {
+    out_.sendError(0, unexpected(e));
+    return kServiceUnavailable;
+  }
+  if (!connection_) {
+    out_.sendError(0, ComError(err::kWbemFailed, "Generic failure ", "kestrava-agent"));
+    return kServiceUnavailable;
+  }
+  return out_.send(Message{Verb::Ready, 0, {}}) ? kClosed : kOutputLost;
+}
+
+AgentSession::Outcome AgentSession::run() {
+  try {
+    auto outcome = handshake();
+    if (outcome != kClosed || !connection_) return outcome;
+    while (auto request = receive()) {
+      handle(*request);
+      if (failed_) return *failed_;
+      if (out_.broken()) return kOutputLost;
+    }
+  } catch (const ProtocolError& e) {
+    out_.sendError(0, e);
+    return kProtocolViolation;
+  }
+  return kClosed;
+}
+
+void AgentSession::fail(uint64_t id, const ComError& error) {
+  out_.sendError(id, error);
+}
+
+void AgentSession::handle(const Message& r) {
+  try {
+    switch (r.verb) {
+      case Verb::Query:
+        streamQuery(r.id, r.body[0].asText());
+        return;
+      case Verb::Get:
+        out_.sendObject(Verb::Object, r.id, connection_->getObject(r.body[0].asText()));
+        return;
+      case Verb::Call:
+        out_.send(Message{
+            Verb::Result, r.id, {connection_->execMethod(r.body[0].asText(), r.body[1].asText())}});
+        return;
+      case Verb::Subscribe:
+        subscribe(r.id, r.body[0].asText());
+        return;
+      case Verb::Cancel:
+        cancel(r.id, static_cast<uint64_t>(r.body[0].asInteger()));
+        return;
+      default:
+        throw ProtocolError(std::string("a client may not send a ") + verbName(r.verb) +
+                            " message");
+    }
+  } catch (const ProtocolError&) {
+    throw;
+  } catch (const ComError& e) {
+    fail(r.id, e);
+  } catch (const std::exception& e) {
+    fail(r.id, unexpected(e));
+  }
+}
+
+void AgentSession::streamQuery(uint64_t id, const std::string& wql) {
+  auto stream = connection_->execQuery(wql);
+  if (!out_.send(Message{Verb::Ok, id, {}})) return;
+  for (;;) {
+    std::optional<ManagementObject> object;
+    try {
+      object = stream->next();
+    } catch (const ComError& e) {
+      fail(id, e);
+      return;
+    }
+    if (!object || cancelRequested(id)) break;
+    if (!out_.sendObject(Verb::Object, id, *object)) return;
+  }
+  out_.send(Message{Verb::End, id, {}});
+}
+
+// Takes in whatever requests have already arrived; true when one cancels this query.
+bool AgentSession::cancelRequested(uint64_t queryId) {
+  bool cancelled = false;
+  fill(false);
+  while (auto payload = in_.next()) {
+    Message m = decodePayload(*payload);
+    if (m.verb == Verb::Cancel && static_cast<uint64_t>(m.body[0].asInteger()) == queryId) {
+      cancelled = true;
+      out_.send(Message{Verb::Ok, m.id, {}});
+    } else {
+      pending_.push_back(std::move(m));
+    }
+  }
+  return cancelled || inputEnded_;
+}
+
+void AgentSession::subscribe(uint64_t id, const std::string& query) {
+  // Runs on the service's notification thread; the writer's lock keeps frames whole.
+  auto deliver = [this, id](const EventObject& event) {
+    try {
+      out_.sendEvent(id, event);
+    } catch (const ComError&) {
+      // An event too large for one message is dropped; the next change brings a fresh one.
+    }
+  };
+  auto local = connection_->subscribe(query, deliver);
+  subscriptions_[id] = local;
+  out_.send(Message{Verb::Ok, id, {}});
+}
+
+void AgentSession::cancel(uint64_t id, uint64_t target) {
+  if (auto it = subscriptions_.find(target); it != subscriptions_.end()) {
+    auto local = it->second;
+    subscriptions_.erase(it);
+    connection_->cancel(local);
+  }
+  out_.send(Message{Verb::Ok, id, {}});
+}
+
+void AgentSession::endSubscriptions() {
+  if (!connection_) return;
+  for (auto [id, local] : subscriptions_) {
+    try {
+      connection_->cancel(local);
+    } catch (const std::exception&) {
+      // The connection goes next and takes whatever is left with it.
+    }
+  }
+  subscriptions_.clear();
+  connection_.reset();
+}
+
+}  // namespace kestrava::remote

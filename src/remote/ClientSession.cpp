@@ -1,0 +1,472 @@
+#include "remote/ClientSession.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "remote/ConnectErrors.h"
+#include "remote/FdIo.h"
+#include "remote/MessageCodec.h"
+#include "remote/ProtocolError.h"
+
+namespace kestrava::remote {
+
+namespace {
+
+constexpr size_t kReadSize = 64 * 1024;
+constexpr size_t kDiagnosticsKept = 16 * 1024;
+// After the agent's stream ends, ssh's last words may still be on their way.
+constexpr auto kDiagnosticsWait = std::chrono::milliseconds(3000);
+
+class RemoteStream final : public ObjectStream {
+ public:
+  RemoteStream(std::shared_ptr<ClientSession> session, uint64_t id,
+               std::shared_ptr<ClientSession::Request> request)
+      : session_(std::move(session)), id_(id), request_(std::move(request)) {}
+  ~RemoteStream() override {
+    if (!finished_) session_->abandon(id_);
+  }
+
+  std::optional<ManagementObject> next() override {
+    if (finished_) return std::nullopt;
+    ClientSession::Reply reply;
+    try {
+      reply = session_->next(request_);
+    } catch (const ComError&) {
+      finish();
+      throw;
+    }
+    switch (reply.verb) {
+      case Verb::Object:
+        return std::move(reply.object);
+      case Verb::End:
+        finish();
+        return std::nullopt;
+      case Verb::Error:
+        finish();
+        throw *reply.error;
+      default:
+        finish();
+        session_->violation(std::string("a query was answered with ") + verbName(reply.verb));
+    }
+  }
+
+ private:
+  void finish() {
+    finished_ = true;
+    session_->finish(id_);
+  }
+
+  std::shared_ptr<ClientSession> session_;
+  uint64_t id_;
+  std::shared_ptr<ClientSession::Request> request_;
+  bool finished_ = false;
+};
+
+Message hello() {
+  return Message{
+      Verb::Hello,
+      0,
+      {Value::integer(kProtocolVersion), Value::text("kestrava"), Value::text(KESTRAVA_VERSION)}};
+}
+
+ComError errorOf(const Message& m) {
+  return ComError(static_cast<int32_t>(m.body[0].asInteger()), m.body[1].asText(),
+                  m.body[2].asText());
+}
+
+}  // namespace
+
+ClientSession::ClientSession(std::unique_ptr<Transport> transport, std::string computer)
+    : computer_(std::move(computer)), transport_(std::move(transport)) {
+  int wake[2];
+  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
+    throw ComError(err::kWbemFailed, "Kestrava could not create a pipe ", "SWbemLocator");
+  wakeRead_.reset(wake[0]);
+  wakeWrite_.reset(wake[1]);
+}
+
+ClientSession::~ClientSession() {
+  close();
+}
+
+void ClientSession::start(std::chrono::milliseconds timeout) {
+  reader_ = std::thread([this] {
+    readerId_ = std::this_thread::get_id();
+    readLoop();
+  });
+  try {
+    send(hello());
+  } catch (const ComError&) {
+    // The reader is finding out why the far side went; its verdict is what the user sees.
+  }
+  std::unique_lock lock(mutex_);
+  if (!changed_.wait_for(lock, timeout, [this] { return ready_ || failure_.has_value(); }))
+    failure_ = handshakeTimedOut(computer_, timeout);
+  if (failure_) {
+    ComError error = *failure_;
+    lock.unlock();
+    close(true);
+    throw error;
+  }
+}
+
+void ClientSession::close(bool abandon) {
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return;
+    closed_ = true;
+  }
+  changed_.notify_all();
+  if (reader_.joinable()) {
+    char byte = 0;
+    [[maybe_unused]] auto n = ::write(wakeWrite_.get(), &byte, 1);
+    reader_.join();
+  }
+  {
+    std::lock_guard lock(callbacksMutex_);
+    callbacks_.clear();
+  }
+  std::lock_guard lock(writeMutex_);
+  if (abandon && transport_) transport_->abandon();
+  transport_.reset();
+}
+
+int ClientSession::processId() const {
+  return transport_ ? transport_->processId() : -1;
+}
+
+void ClientSession::setFailure(ComError error) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!failure_) failure_ = std::move(error);
+  }
+  changed_.notify_all();
+}
+
+void ClientSession::violation(const std::string& detail) {
+  setFailure(connectionLost(computer_, "the agent broke the protocol (" + detail + ")"));
+  std::lock_guard lock(mutex_);
+  throw *failure_;
+}
+
+// ---- reader thread ----
+
+void ClientSession::readLoop() {
+  pollfd fds[3] = {{wakeRead_.get(), POLLIN, 0},
+                   {transport_->inputFd(), POLLIN, 0},
+                   {transport_->diagnosticsFd(), POLLIN, 0}};
+  for (;;) {
+    if (::poll(fds, 3, -1) < 0) {
+      if (errno == EINTR) continue;
+      setFailure(connectionLost(computer_, "waiting for the agent failed"));
+      return;
+    }
+    if (fds[0].revents) return;
+    if (fds[2].revents) {
+      readDiagnostics();
+      if (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)) fds[2].fd = -1;
+    }
+    if (fds[1].revents && !readInput()) return;
+  }
+}
+
+// One read of the agent's stream, handled frame by frame; false when the stream is over.
+bool ClientSession::readInput() {
+  char buffer[kReadSize];
+  ssize_t n = readSome(transport_->inputFd(), buffer, sizeof buffer);
+  if (n <= 0) {
+    ended(decoder_.midFrame());
+    return false;
+  }
+  try {
+    decoder_.feed(std::string_view(buffer, static_cast<size_t>(n)));
+    while (auto payload = decoder_.next()) {
+      dispatch(decodePayload(*payload));
+      std::lock_guard lock(mutex_);
+      if (failure_) return false;
+    }
+  } catch (const ProtocolError& e) {
+    if (!helloSeen_) {
+      setFailure(agentTalksGarbage(computer_, decoder_.firstBytes(), e.detail()));
+    } else {
+      setFailure(
+          connectionLost(computer_, "the agent sent a malformed message (" + e.detail() + ")"));
+    }
+    return false;
+  }
+  return true;
+}
+
+void ClientSession::readDiagnostics() {
+  char buffer[4096];
+  ssize_t n = readSome(transport_->diagnosticsFd(), buffer, sizeof buffer);
+  if (n > 0 && diagnostics_.size() < kDiagnosticsKept)
+    diagnostics_.append(buffer,
+                        std::min(static_cast<size_t>(n), kDiagnosticsKept - diagnostics_.size()));
+}
+
+void ClientSession::drainDiagnostics(std::chrono::milliseconds limit) {
+  int fd = transport_->diagnosticsFd();
+  if (fd < 0) return;
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    pollfd fds[2] = {{wakeRead_.get(), POLLIN, 0}, {fd, POLLIN, 0}};
+    int r = ::poll(fds, 2, static_cast<int>(left.count()));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0 || fds[0].revents) return;
+    char buffer[4096];
+    ssize_t n = readSome(fd, buffer, sizeof buffer);
+    if (n <= 0) return;
+    if (diagnostics_.size() < kDiagnosticsKept)
+      diagnostics_.append(buffer,
+                          std::min(static_cast<size_t>(n), kDiagnosticsKept - diagnostics_.size()));
+  }
+}
+
+void ClientSession::ended(bool midFrame) {
+  drainDiagnostics(kDiagnosticsWait);
+  if (!helloSeen_ && !decoder_.firstBytes().empty()) {
+    setFailure(agentTalksGarbage(computer_, decoder_.firstBytes(),
+                                 "its output ended before a whole message"));
+  } else if (!helloSeen_) {
+    setFailure(transport_->endedBeforeHello(diagnostics_));
+  } else {
+    std::string reason = transport_->endReason(diagnostics_);
+    if (midFrame) reason = "the stream ended in the middle of a message; " + reason;
+    setFailure(connectionLost(computer_, reason));
+  }
+}
+
+void ClientSession::dispatch(const Message& m) {
+  bool ready;
+  {
+    std::lock_guard lock(mutex_);
+    ready = ready_;
+  }
+  switch (m.verb) {
+    case Verb::Hello:
+      if (helloSeen_) throw ProtocolError("a second hello");
+      helloSeen_ = true;
+      if (m.body[0].asInteger() != kProtocolVersion)
+        setFailure(versionMismatch(computer_, m.body[0].asInteger(), m.body[2].asText()));
+      return;
+    case Verb::Ready:
+      if (!helloSeen_ || ready) throw ProtocolError("a ready out of turn");
+      {
+        std::lock_guard lock(mutex_);
+        ready_ = true;
+      }
+      changed_.notify_all();
+      return;
+    case Verb::Schema:
+      if (!helloSeen_) throw ProtocolError("a schema before the hello");
+      schemas_.define(m);
+      return;
+    case Verb::Error:
+      if (m.id == 0) {
+        if (!helloSeen_) throw ProtocolError("an error before the hello");
+        setFailure(ready ? connectionLost(computer_, "the agent reported: " + m.body[1].asText())
+                         : agentRefused(computer_, errorOf(m)));
+        return;
+      }
+      break;
+    case Verb::Event:
+      if (!ready) throw ProtocolError("an event before the agent was ready");
+      deliver(m);
+      return;
+    case Verb::Ok:
+    case Verb::Object:
+    case Verb::End:
+    case Verb::Result:
+      break;
+    default:
+      throw ProtocolError(std::string("an agent may not send a ") + verbName(m.verb) + " message");
+  }
+  if (!ready)
+    throw ProtocolError(std::string("a ") + verbName(m.verb) + " before the agent was ready");
+  Reply reply;
+  reply.verb = m.verb;
+  if (m.verb == Verb::Object) reply.object = schemas_.object(m.body[0], m.body[1]);
+  if (m.verb == Verb::Result) reply.value = m.body[0];
+  if (m.verb == Verb::Error) reply.error = errorOf(m);
+  {
+    std::lock_guard lock(mutex_);
+    auto it = requests_.find(m.id);
+    if (it == requests_.end()) return;  // a request its caller gave up on
+    it->second->replies.push_back(std::move(reply));
+  }
+  changed_.notify_all();
+}
+
+void ClientSession::deliver(const Message& m) {
+  EventObject event{m.body[0].asText(), schemas_.object(m.body[1], m.body[2]),
+                    schemas_.object(m.body[3], m.body[4])};
+  std::lock_guard lock(callbacksMutex_);
+  auto it = callbacks_.find(m.id);
+  if (it == callbacks_.end()) return;
+  EventCallback callback = it->second;  // a copy: the callback may cancel itself
+  try {
+    callback(event);
+  } catch (...) {
+    // A failing handler must not stop the notifications of the others.
+  }
+}
+
+// ---- callers' side ----
+
+void ClientSession::checkCaller() const {
+  if (onReader())
+    throw ComError(err::kWbemFailed,
+                   "A notification handler cannot call the management service of " +
+                       displayName(computer_) + " ",
+                   "SWbemServicesEx");
+}
+
+std::pair<uint64_t, std::shared_ptr<ClientSession::Request>> ClientSession::open() {
+  checkCaller();
+  auto id = nextId_++;
+  auto request = std::make_shared<Request>();
+  std::lock_guard lock(mutex_);
+  if (closed_) throw connectionReleased(computer_);
+  if (failure_) throw *failure_;
+  requests_.emplace(id, request);
+  return {id, request};
+}
+
+void ClientSession::send(const Message& message) {
+  auto framed = frame(encodePayload(message));
+  bool written;
+  {
+    std::lock_guard lock(writeMutex_);
+    written = transport_ && writeAll(transport_->outputFd(), framed);
+  }
+  if (written) return;
+  if (onReader()) {
+    setFailure(connectionLost(computer_, "writing to the agent failed"));
+    std::lock_guard lock(mutex_);
+    throw *failure_;
+  }
+  // The reader is about to learn why the far side went; wait for its verdict a little.
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, kDiagnosticsWait + std::chrono::milliseconds(500),
+                    [this] { return failure_.has_value() || closed_; });
+  if (closed_ && !failure_) throw connectionReleased(computer_);
+  if (!failure_) failure_ = connectionLost(computer_, "writing to the agent failed");
+  throw *failure_;
+}
+
+ClientSession::Reply ClientSession::next(const std::shared_ptr<Request>& request) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return !request->replies.empty() || failure_ || closed_; });
+  if (!request->replies.empty()) {
+    Reply reply = std::move(request->replies.front());
+    request->replies.pop_front();
+    return reply;
+  }
+  if (failure_) throw *failure_;
+  throw connectionReleased(computer_);
+}
+
+void ClientSession::finish(uint64_t id) {
+  std::lock_guard lock(mutex_);
+  requests_.erase(id);
+}
+
+void ClientSession::abandon(uint64_t id) {
+  finish(id);
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_ || failure_) return;
+  }
+  try {
+    send(Message{Verb::Cancel, nextId_++, {Value::integer(static_cast<int64_t>(id))}});
+  } catch (const ComError&) {
+    // A connection that is gone streams nothing more anyway.
+  }
+}
+
+std::unique_ptr<ObjectStream> ClientSession::query(std::string_view wql) {
+  auto [id, request] = open();
+  try {
+    send(Message{Verb::Query, id, {Value::text(std::string(wql))}});
+    Reply reply = next(request);
+    if (reply.verb == Verb::Error) throw *reply.error;
+    if (reply.verb != Verb::Ok)
+      violation(std::string("a query was accepted with ") + verbName(reply.verb));
+  } catch (...) {
+    finish(id);
+    throw;
+  }
+  return std::make_unique<RemoteStream>(shared_from_this(), id, request);
+}
+
+ManagementObject ClientSession::get(std::string_view path) {
+  auto [id, request] = open();
+  try {
+    send(Message{Verb::Get, id, {Value::text(std::string(path))}});
+    Reply reply = next(request);
+    finish(id);
+    if (reply.verb == Verb::Error) throw *reply.error;
+    if (reply.verb != Verb::Object)
+      violation(std::string("a get was answered with ") + verbName(reply.verb));
+    return std::move(reply.object);
+  } catch (...) {
+    finish(id);
+    throw;
+  }
+}
+
+Value ClientSession::call(std::string_view path, std::string_view method) {
+  auto [id, request] = open();
+  try {
+    send(Message{
+        Verb::Call, id, {Value::text(std::string(path)), Value::text(std::string(method))}});
+    Reply reply = next(request);
+    finish(id);
+    if (reply.verb == Verb::Error) throw *reply.error;
+    if (reply.verb != Verb::Result)
+      violation(std::string("a call was answered with ") + verbName(reply.verb));
+    return reply.value;
+  } catch (...) {
+    finish(id);
+    throw;
+  }
+}
+
+SubscriptionId ClientSession::subscribe(std::string_view query, EventCallback callback) {
+  auto [id, request] = open();
+  {
+    // Registered before the request goes, as the first event may overtake the agent's ok.
+    std::lock_guard lock(callbacksMutex_);
+    callbacks_[id] = std::move(callback);
+  }
+  try {
+    send(Message{Verb::Subscribe, id, {Value::text(std::string(query))}});
+    Reply reply = next(request);
+    finish(id);
+    if (reply.verb == Verb::Error) throw *reply.error;
+    if (reply.verb != Verb::Ok)
+      violation(std::string("a subscribe was answered with ") + verbName(reply.verb));
+    return id;
+  } catch (...) {
+    finish(id);
+    std::lock_guard lock(callbacksMutex_);
+    callbacks_.erase(id);
+    throw;
+  }
+}
+
+void ClientSession::cancel(SubscriptionId id) {
+  size_t erased;
+  {
+    std::lock_guard lock(callbacksMutex_);
+    erased = callbacks_.erase(id);
+  }
+  if (erased) abandon(id);
+}
+
+}  // namespace kestrava::remote

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+#include "core/Connection.h"
+#include "remote/FrameDecoder.h"
+#include "remote/Message.h"
+#include "remote/SchemaTable.h"
+#include "remote/Transport.h"
+#include "remote/UniqueFd.h"
+
+namespace kestrava::remote {
+
+// The client's side of one connection to an agent. A reader thread reads every frame: replies go
+// to the request that waits for them, notifications to their callbacks, while calls go on. Query
+// results keep arriving into their request's queue, so the first objects are returned before
+// the last are read. Once the stream ends or breaks, every waiting and later call fails with one
+// error that names the computer; objects already delivered stay valid.
+class ClientSession : public std::enable_shared_from_this<ClientSession> {
+ public:
+  ClientSession(std::unique_ptr<Transport> transport, std::string computer);
+  ~ClientSession();
+  ClientSession(const ClientSession&) = delete;
+  ClientSession& operator=(const ClientSession&) = delete;
+
+  // Starts the reader, exchanges hellos and waits for the agent to be ready, at most timeout.
+  // Throws the connect error (source SWbemLocator); the session is then closed.
+  void start(std::chrono::milliseconds timeout);
+  // Stops the reader and ends the transport (its process is reaped). Idempotent. With abandon the
+  // transport is killed at once instead of being asked to end.
+  void close(bool abandon = false);
+
+  std::unique_ptr<ObjectStream> query(std::string_view wql);
+  ManagementObject get(std::string_view path);
+  Value call(std::string_view path, std::string_view method);
+  SubscriptionId subscribe(std::string_view query, EventCallback callback);
+  void cancel(SubscriptionId id);
+  int processId() const;
+
+  struct Reply {
+    Verb verb = Verb::End;
+    ManagementObject object;
+    Value value;
+    std::optional<ComError> error;
+  };
+  struct Request {
+    std::deque<Reply> replies;
+  };
+
+  // For streams: the next reply of a request, waiting for it; throws when the connection ended
+  // first. finish() forgets a request; abandon() also asks the agent to stop streaming it.
+  Reply next(const std::shared_ptr<Request>& request);
+  void finish(uint64_t id);
+  void abandon(uint64_t id);
+  [[noreturn]] void violation(const std::string& detail);
+
+ private:
+  void readLoop();
+  bool readInput();
+  void drainDiagnostics(std::chrono::milliseconds limit);
+  void readDiagnostics();
+  void dispatch(const Message& message);
+  void deliver(const Message& event);
+  void ended(bool midFrame);
+  void setFailure(ComError error);
+  std::pair<uint64_t, std::shared_ptr<Request>> open();
+  void send(const Message& message);
+  void checkCaller() const;
+  bool onReader() const { return std::this_thread::get_id() == readerId_.load(); }
+
+  const std::string computer_;
+  std::unique_ptr<Transport> transport_;
+  UniqueFd wakeRead_, wakeWrite_;
+  std::thread reader_;
+  std::atomic<std::thread::id> readerId_;
+
+  // Owned by the reader thread.
+  FrameDecoder decoder_;
+  SchemaTable schemas_;
+  std::string diagnostics_;
+  bool helloSeen_ = false;
+
+  mutable std::mutex mutex_;  // guards everything below it
+  std::condition_variable changed_;
+  bool ready_ = false;
+  bool closed_ = false;
+  std::optional<ComError> failure_;
+  std::unordered_map<uint64_t, std::shared_ptr<Request>> requests_;
+
+  std::mutex writeMutex_;
+  std::atomic<uint64_t> nextId_{1};
+
+  // A callback runs with this held, so cancel() returns only when none is running or will run.
+  std::recursive_mutex callbacksMutex_;
+  std::map<SubscriptionId, EventCallback> callbacks_;
+};
+
+}  // namespace kestrava::remote

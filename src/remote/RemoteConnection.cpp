@@ -1,0 +1,51 @@
+#include "remote/RemoteConnection.h"
+
+#include "remote/ClientSession.h"
+#include "remote/SshTransport.h"
+
+namespace kestrava::remote {
+
+RemoteConnection::RemoteConnection(std::unique_ptr<Transport> transport,
+                                   const std::string& computer,
+                                   std::chrono::milliseconds handshakeTimeout)
+    : session_(std::make_shared<ClientSession>(std::move(transport), computer)) {
+  session_->start(handshakeTimeout);
+}
+
+RemoteConnection::~RemoteConnection() {
+  session_->close();
+}
+
+std::unique_ptr<ObjectStream> RemoteConnection::execQuery(std::string_view wql) {
+  return session_->query(wql);
+}
+
+ManagementObject RemoteConnection::getObject(std::string_view objectPath) {
+  return session_->get(objectPath);
+}
+
+Value RemoteConnection::execMethod(std::string_view objectPath, std::string_view method) {
+  return session_->call(objectPath, method);
+}
+
+SubscriptionId RemoteConnection::subscribe(std::string_view notificationQuery,
+                                           EventCallback callback) {
+  return session_->subscribe(notificationQuery, std::move(callback));
+}
+
+void RemoteConnection::cancel(SubscriptionId id) {
+  session_->cancel(id);
+}
+
+int RemoteConnection::processId() const {
+  return session_->processId();
+}
+
+std::unique_ptr<RemoteConnection> connectOverSsh(const std::string& computer,
+                                                 const SshOptions& options) {
+  auto transport = std::make_unique<SshTransport>(computer, options.sshProgram);
+  return std::make_unique<RemoteConnection>(std::move(transport), computer,
+                                            options.handshakeTimeout);
+}
+
+}  // namespace kestrava::remote

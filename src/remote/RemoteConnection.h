@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "core/Connection.h"
+#include "remote/Transport.h"
+
+namespace kestrava::remote {
+
+class ClientSession;
+
+// A connection to the management service of another computer, answered by kestrava-agent there.
+// Opening it exchanges hellos (a version mismatch fails the connect, naming both versions);
+// destroying it ends the transport and reaps its process. After the far side goes, every call
+// fails with "The connection to NAME was lost"; a new connection starts afresh.
+// Notification callbacks run on the connection's reader thread and must not call the
+// connection back, except to cancel.
+class RemoteConnection final : public Connection {
+ public:
+  // The connect gives up when the agent is not ready within this time (a silent peer).
+  static constexpr std::chrono::milliseconds kHandshakeTimeout{30000};
+
+  // Connects over the transport; throws ComError with source SWbemLocator when it cannot.
+  RemoteConnection(std::unique_ptr<Transport> transport, const std::string& computer,
+                   std::chrono::milliseconds handshakeTimeout = kHandshakeTimeout);
+  ~RemoteConnection() override;
+
+  std::unique_ptr<ObjectStream> execQuery(std::string_view wql) override;
+  ManagementObject getObject(std::string_view objectPath) override;
+  Value execMethod(std::string_view objectPath, std::string_view method) override;
+  SubscriptionId subscribe(std::string_view notificationQuery, EventCallback callback) override;
+  void cancel(SubscriptionId id) override;
+
+  // The process that carries the connection (ssh), or -1.
+  int processId() const;
+
+ private:
+  std::shared_ptr<ClientSession> session_;
+};
+
+struct SshOptions {
+  std::string sshProgram = "ssh";
+  std::chrono::milliseconds handshakeTimeout = RemoteConnection::kHandshakeTimeout;
+};
+
+// Reaches kestrava-agent on the named computer through ssh. Refuses a name ssh could misread
+// before anything runs. Throws ComError (source SWbemLocator) describing what went wrong.
+std::unique_ptr<RemoteConnection> connectOverSsh(const std::string& computer,
+                                                 const SshOptions& options = {});
+
+}  // namespace kestrava::remote

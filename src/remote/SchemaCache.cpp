@@ -1,0 +1,28 @@
+#include "remote/SchemaCache.h"
+
+#include "remote/MessageCodec.h"
+
+namespace kestrava::remote {
+
+int64_t SchemaCache::number(const SchemaPtr& schema, std::string& frames) {
+  if (!schema) return 0;
+  if (auto it = numbers_.find(schema.get()); it != numbers_.end()) return it->second.second;
+  if (numbers_.size() >= capacity_) {
+    numbers_.clear();
+    next_ = 1;
+  }
+  int64_t number = next_++;
+  numbers_.emplace(schema.get(), std::make_pair(schema, number));
+  Value::Array names;
+  names.reserve(schema->size());
+  for (const auto& property : schema->properties()) names.push_back(Value::text(property));
+  PayloadBuilder builder(Verb::Schema, 0);
+  builder.add(Value::integer(number))
+      .add(Value::text(schema->className()))
+      .add(Value::text(schema->keyProperty()))
+      .add(Value::array(std::move(names)));
+  frames += builder.framed();
+  return number;
+}
+
+}  // namespace kestrava::remote

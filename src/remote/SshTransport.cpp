@@ -1,0 +1,36 @@
+#include "remote/SshTransport.h"
+
+#include <system_error>
+
+#include "remote/ConnectErrors.h"
+
+namespace kestrava::remote {
+
+namespace {
+// After its output has closed, ssh needs a moment to exit; a stuck one is killed and reaped.
+constexpr auto kExitWait = std::chrono::milliseconds(3000);
+}  // namespace
+
+SshTransport::SshTransport(const std::string& computer, const std::string& sshProgram)
+    : computer_(computer) {
+  checkRemoteName(computer);
+  try {
+    child_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+        sshProgram, "-T", "-o", "BatchMode=yes", "--", computer, "kestrava-agent"});
+  } catch (const std::system_error& e) {
+    throw sshNotStarted(computer, e.code().value());
+  }
+}
+
+ComError SshTransport::endedBeforeHello(const std::string& diagnostics) {
+  auto status = child_->waitFor(kExitWait);
+  if (!status) status = child_->kill();
+  return sshEnded(computer_, *status, diagnostics);
+}
+
+std::string SshTransport::endReason(const std::string& diagnostics) {
+  auto status = child_->waitFor(kExitWait);
+  return sshEndReason(status, diagnostics);
+}
+
+}  // namespace kestrava::remote
