@@ -67,6 +67,8 @@ ComError invalidName(std::string_view computer, const std::string& why) {
 
 std::string withSsh(std::string_view sshErrors) {
   auto line = lastLine(sshErrors);
+  if (line.rfind("ssh: ", 0) == 0) line.erase(0, 5);
+  while (!line.empty() && line.back() == '.') line.pop_back();
   return line.empty() ? std::string() : " (ssh: " + line + ")";
 }
 

@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include "connect/Connector.h"
+#include "remote/RemoteConnection.h"
+#include "remote/RemoteTestSupport.h"
+
+namespace kestrava::remote {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The loopback sshd of scripts/fixtures/sshd.sh: its host alias and folder, with this build's
+// agent and fake agent linked where the aliases' logins find them.
+class Sshd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* host = std::getenv("KESTRAVA_TEST_SSH_HOST");
+    const char* dir = std::getenv("KESTRAVA_TEST_SSH_DIR");
+    if (!host || !dir) {
+      const char* required = std::getenv("KESTRAVA_REQUIRE_FIXTURES");
+      if (required && std::string(required) == "1")
+        FAIL() << "the sshd fixture is required but KESTRAVA_TEST_SSH_HOST/DIR are not set";
+      GTEST_SKIP() << "no loopback sshd (start scripts/fixtures/sshd.sh)";
+    }
+    host_ = host;
+    dir_ = dir;
+    link(KESTRAVA_AGENT_PROGRAM, dir_ / "agents/real/kestrava-agent");
+    link(KESTRAVA_FAKE_AGENT_PROGRAM, dir_ / "agents/fake/kestrava-agent");
+  }
+
+  // Replaces the link in one step: other tests may be connecting through it at this moment.
+  static void link(const fs::path& target, const fs::path& at) {
+    fs::path temporary = at;
+    temporary += ".new" + std::to_string(::getpid());
+    fs::remove(temporary);
+    fs::create_symlink(target, temporary);
+    fs::rename(temporary, at);
+  }
+
+  std::string alias(const std::string& suffix = {}) const {
+    return suffix.empty() ? host_ : host_ + "-" + suffix;
+  }
+
+  static ComError connectError(const std::string& computer) {
+    try {
+      connectComputer(computer);
+    } catch (const ComError& e) {
+      return e;
+    }
+    return ComError(0, "connected", "");
+  }
+
+  std::string host_;
+  fs::path dir_;
+};
+
+bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::vector<ManagementObject> drain(ObjectStream& stream) {
+  std::vector<ManagementObject> out;
+  while (auto o = stream.next()) out.push_back(std::move(*o));
+  return out;
+}
+
+// The objects of a query by key, or the error it gave.
+struct Answer {
+  std::map<std::string, ManagementObject> objects;
+  std::optional<ComError> error;
+};
+
+Answer ask(Connection& connection, const std::string& wql) {
+  Answer answer;
+  try {
+    for (auto& o : drain(*connection.execQuery(wql))) {
+      auto& key = o.schema()->keyProperty();
+      answer.objects.emplace(key.empty() ? o.className() : o.get(key).debugString(), o);
+    }
+  } catch (const ComError& e) {
+    answer.error = e;
+  }
+  return answer;
+}
+
+TEST_F(Sshd, TheViewQueriesGiveTheSameAnswersOverSshAsLocally) {
+  auto remote = connectComputer(alias());
+  auto local = connectComputer(".");
+  // Over loopback the far side is this computer: every property that holds still between two
+  // local reads must come back over ssh with the same value and kind.
+  for (const char* cls : {"Win32_ComputerSystem", "Win32_OperatingSystem", "Win32_Processor",
+                          "Win32_LogicalDisk", "Win32_NTEventLogFile", "Win32_Service"}) {
+    std::string wql = std::string("Select * From ") + cls;
+    Answer before = ask(*local, wql);
+    Answer far = ask(*remote, wql);
+    Answer after = ask(*local, wql);
+    if (before.error) {
+      ASSERT_TRUE(far.error.has_value()) << cls << " fails locally but not over ssh";
+      EXPECT_EQ(far.error->number(), before.error->number()) << cls;
+      EXPECT_EQ(far.error->description(), before.error->description()) << cls;
+      EXPECT_EQ(far.error->source(), before.error->source()) << cls;
+      continue;
+    }
+    ASSERT_FALSE(far.error.has_value()) << cls << ": " << far.error->description();
+    size_t compared = 0;
+    for (const auto& [key, b] : before.objects) {
+      auto a = after.objects.find(key);
+      auto f = far.objects.find(key);
+      if (a == after.objects.end()) continue;
+      ASSERT_NE(f, far.objects.end()) << cls << " " << key << " is missing over ssh";
+      EXPECT_EQ(f->second.schema()->properties(), b.schema()->properties()) << cls;
+      for (size_t i = 0; i < b.values().size(); ++i) {
+        if (!(b.values()[i] == a->second.values()[i])) continue;
+        EXPECT_EQ(f->second.values()[i], b.values()[i])
+            << cls << " " << key << "." << b.schema()->properties()[i];
+        ++compared;
+      }
+    }
+    EXPECT_EQ(far.objects.size() > 0, before.objects.size() > 0) << cls;
+    RecordProperty(cls, static_cast<int>(compared));
+  }
+}
+
+TEST_F(Sshd, ProcessesOverSshIncludeThisTestWithItsName) {
+  auto remote = connectComputer(alias());
+  auto local = connectComputer(".");
+  Answer far = ask(*remote, "Select * From Win32_Process");
+  Answer here = ask(*local, "Select * From Win32_Process");
+  if (here.error) {
+    ASSERT_TRUE(far.error.has_value());
+    EXPECT_EQ(far.error->description(), here.error->description());
+    return;
+  }
+  ASSERT_FALSE(far.error.has_value()) << far.error->description();
+  auto me = std::to_string(::getpid());
+  ASSERT_TRUE(far.objects.count(me) && here.objects.count(me));
+  EXPECT_EQ(far.objects.at(me).get("Name"), here.objects.at(me).get("Name"));
+}
+
+TEST_F(Sshd, ANameBeginningWithADashRunsNothing) {
+  fs::path marker = dir_ / ("proxy-marker-" + std::to_string(::getpid()));
+  ComError e = connectError("-oProxyCommand=touch " + marker.string());
+  EXPECT_EQ(e.source(), "SWbemLocator");
+  EXPECT_TRUE(has(e.description(), "begins with \"-\"")) << e.description();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(marker)) << "a ProxyCommand ran";
+}
+
+struct FailedConnect {
+  const char* suffix;  // alias suffix, or a full name when it holds a dot
+  int32_t number;
+  std::vector<const char*> says;
+};
+
+class SshdRefuses : public Sshd, public ::testing::WithParamInterface<FailedConnect> {};
+
+TEST_P(SshdRefuses, WithAPlainWordsError) {
+  const auto& c = GetParam();
+  std::string name = has(c.suffix, ".") ? c.suffix : alias(c.suffix);
+  auto started = std::chrono::steady_clock::now();
+  ComError e = connectError(name);
+  EXPECT_EQ(e.number(), c.number) << name << ": " << e.description();
+  EXPECT_EQ(e.source(), "SWbemLocator");
+  for (const char* part : c.says) EXPECT_TRUE(has(e.description(), part)) << e.description();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Aliases, SshdRefuses,
+    ::testing::Values(
+        FailedConnect{
+            "closed", err::kRpcServerUnavailable, {"refused the connection", "Connection refused"}},
+        FailedConnect{"kestrava-unknown-host.invalid",
+                      err::kRpcServerUnavailable,
+                      {"\"kestrava-unknown-host.invalid\" is unknown"}},
+        FailedConnect{"badkey",
+                      err::kWbemAccessDenied,
+                      {"refused the login: authentication failed", "Permission denied"}},
+        FailedConnect{"wrongkey", err::kWbemAccessDenied, {"has changed"}},
+        FailedConnect{
+            "noagent", err::kRpcServerUnavailable, {"Kestrava's agent is not installed on"}},
+        FailedConnect{"garbage",
+                      err::kWbemTransportFailure,
+                      {"does not speak Kestrava's protocol", "Welcome to the far side!"}},
+        FailedConnect{
+            "old", err::kWbemNotSupported, {"is too old", "protocol version 0 (agent 0.0.1)"}}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
+
+TEST_F(Sshd, AnAgentKilledMidEnumerationFailsItKeepsWhatCameAndTheNextConnectStartsAfresh) {
+  auto remote = connectComputer(alias("dying"));
+  auto stream = remote->execQuery("Select * From Win32_Process");
+  std::vector<ManagementObject> got;
+  for (int i = 0; i < 3; ++i) got.push_back(*stream->next());
+  int agentPid = std::stoi(got[0].get("Handle").asText());
+  ASSERT_GT(agentPid, 1);
+  ASSERT_EQ(::kill(agentPid, SIGKILL), 0);
+  try {
+    stream->next();
+    FAIL() << "the enumeration went on after its agent was killed";
+  } catch (const ComError& e) {
+    EXPECT_TRUE(has(e.description(), "The connection to \"" + alias("dying") + "\" was lost"))
+        << e.description();
+    EXPECT_EQ(e.number(), err::kRpcServerUnavailable);
+  }
+  EXPECT_EQ(got[2].get("Name").asText(), "object 3");
+  try {
+    remote->getObject("Win32_Process='1'");
+    FAIL() << "a call on a lost connection succeeded";
+  } catch (const ComError& e) {
+    EXPECT_TRUE(has(e.description(), "was lost")) << e.description();
+  }
+  auto again = connectComputer(alias("dying"));
+  EXPECT_EQ(again->getObject("Win32_Process='1'").className(), "Win32_Process");
+}
+
+TEST_F(Sshd, ASecondConnectReplacesTheFirstAndItsSshIsGone) {
+  auto first = connectComputer(alias());
+  int before = testing::openDescriptors();
+  auto firstSsh = dynamic_cast<RemoteConnection&>(*first).processId();
+  ASSERT_TRUE(testing::processExists(firstSsh));
+  // A failed connect leaves the earlier connection as it was.
+  EXPECT_NE(connectError(alias("noagent")).number(), 0);
+  auto second = connectComputer(alias());
+  auto secondSsh = dynamic_cast<RemoteConnection&>(*second).processId();
+  first = std::move(second);
+  EXPECT_FALSE(testing::processExists(firstSsh)) << "the old ssh is still there (or a zombie)";
+  EXPECT_TRUE(testing::processExists(secondSsh));
+  EXPECT_EQ(testing::openDescriptors(), before) << "the old connection left descriptors behind";
+  first.reset();
+  EXPECT_FALSE(testing::processExists(secondSsh));
+}
+
+}  // namespace
+}  // namespace kestrava::remote
