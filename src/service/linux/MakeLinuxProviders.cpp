@@ -1,0 +1,15 @@
+#include "service/Providers.h"
+#include "service/linux/ProcessProvider.h"
+#include "service/linux/SystemRoot.h"
+
+namespace kestrava::service {
+
+ProviderList makeLinuxProviders() {
+  using namespace linuxsys;
+  const SystemRoot root = SystemRoot::live();
+  ProviderList list;
+  list.push_back(std::make_unique<ProcessProvider>(root));
+  return list;
+}
+
+}  // namespace kestrava::service

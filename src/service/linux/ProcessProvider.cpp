@@ -1,0 +1,189 @@
+#include "service/linux/ProcessProvider.h"
+
+#include <fcntl.h>
+
+#include <array>
+
+#include "service/linux/CimDateTime.h"
+#include "service/linux/FileAccess.h"
+#include "service/linux/ProcessRecord.h"
+#include "service/linux/PropertyTable.h"
+#include "service/linux/Utf8Text.h"
+
+namespace kestrava::service::linuxsys {
+
+namespace {
+using P = PropertySpec<ProcessRecord>;
+
+// Clock ticks as the class's 100-nanosecond units.
+Value ticksAs100ns(ProcessRecord& r, uint64_t ProcStat::*field) {
+  const ProcStat* s = r.stat();
+  if (!s) return Value::null();
+  const uint64_t hz = static_cast<uint64_t>(r.context().root().clockTicksPerSecond);
+  const uint64_t ticks = s->*field;
+  return decimalText(ticks / hz * 10'000'000 + ticks % hz * 10'000'000 / hz);
+}
+
+Value creationDate(ProcessRecord& r) {
+  const ProcStat* s = r.stat();
+  const auto& boot = r.context().bootTime();
+  if (!s || !boot) return Value::null();
+  const uint64_t hz = static_cast<uint64_t>(r.context().root().clockTicksPerSecond);
+  const int64_t secs = *boot + static_cast<int64_t>(s->startTime / hz);
+  const auto micros = static_cast<int32_t>(s->startTime % hz * 1'000'000 / hz);
+  return Value::text(cimLocalDateTime(secs, micros));
+}
+
+Value nameValue(ProcessRecord& r) {
+  const std::string* n = r.name();
+  return n ? Value::text(*n) : Value::null();
+}
+
+template <class T>
+Value statusKb(ProcessRecord& r, std::optional<uint64_t> ProcStatus::*field, T convert) {
+  const ProcStatus* s = r.status();
+  if (!s || !(s->*field)) return Value::null();
+  return convert(*(s->*field));
+}
+
+Value statusBytes(ProcessRecord& r, std::optional<uint64_t> ProcStatus::*field) {
+  return statusKb(r, field, [](uint64_t kb) { return decimalText(kb * 1024); });
+}
+
+Value statusKilobytes(ProcessRecord& r, std::optional<uint64_t> ProcStatus::*field) {
+  return statusKb(r, field, [](uint64_t kb) { return Value::integer(static_cast<int64_t>(kb)); });
+}
+
+Value ioCount(ProcessRecord& r, std::optional<uint64_t> ProcIo::*field) {
+  const ProcIo* io = r.io();
+  return io ? decimalTextOrNull(io->*field) : Value::null();
+}
+
+template <class F>
+Value fromStat(ProcessRecord& r, F f) {
+  const ProcStat* s = r.stat();
+  return s ? f(*s) : Value::null();
+}
+
+constexpr auto kProperties = std::to_array<P>({
+    {"Caption", nameValue},
+    {"CommandLine",
+     [](ProcessRecord& r) {
+       const auto& c = r.cmdline();
+       return c ? Value::text(validUtf8(*c)) : Value::null();
+     }},
+    {"CreationClassName", [](ProcessRecord&) { return Value::text("Win32_Process"); }},
+    {"CreationDate", creationDate},
+    {"CSCreationClassName", [](ProcessRecord&) { return Value::text("Win32_ComputerSystem"); }},
+    {"CSName", [](ProcessRecord& r) { return Value::text(r.context().hostname()); }},
+    {"Description", nameValue},
+    {"ExecutablePath",
+     [](ProcessRecord& r) {
+       const auto& e = r.exe();
+       return e ? Value::text(validUtf8(*e)) : Value::null();
+     }},
+    {"Handle", [](ProcessRecord& r) { return Value::text(std::to_string(r.pid())); }},
+    {"HandleCount", [](ProcessRecord& r) { return integerOrNull(r.handleCount()); }},
+    {"InstallDate", [](ProcessRecord&) { return nullValue(); }},
+    {"KernelModeTime", [](ProcessRecord& r) { return ticksAs100ns(r, &ProcStat::stime); }},
+    {"MaximumWorkingSetSize", [](ProcessRecord&) { return nullValue(); }},
+    {"MinimumWorkingSetSize", [](ProcessRecord&) { return nullValue(); }},
+    {"Name", nameValue},
+    {"OSCreationClassName", [](ProcessRecord&) { return Value::text("Win32_OperatingSystem"); }},
+    {"OSName", [](ProcessRecord& r) { return Value::text(r.context().osName()); }},
+    {"OtherOperationCount", [](ProcessRecord&) { return nullValue(); }},
+    {"OtherTransferCount", [](ProcessRecord&) { return nullValue(); }},
+    {"PageFaults",
+     [](ProcessRecord& r) {
+       return fromStat(r, [](const ProcStat& s) {
+         return Value::integer(static_cast<int64_t>(s.minflt + s.majflt));
+       });
+     }},
+    {"PageFileUsage", [](ProcessRecord& r) { return statusKilobytes(r, &ProcStatus::vmSwapKb); }},
+    {"ParentProcessID",
+     [](ProcessRecord& r) { return fromStat(r, [](const ProcStat& s) { return Value::integer(s.ppid); }); }},
+    {"PeakPageFileUsage", [](ProcessRecord&) { return nullValue(); }},
+    {"PeakVirtualSize", [](ProcessRecord& r) { return statusBytes(r, &ProcStatus::vmPeakKb); }},
+    {"PeakWorkingSetSize", [](ProcessRecord& r) { return statusKilobytes(r, &ProcStatus::vmHwmKb); }},
+    {"Priority",
+     [](ProcessRecord& r) {
+       return fromStat(r, [](const ProcStat& s) { return Value::integer(s.priority); });
+     }},
+    {"PrivatePageCount", [](ProcessRecord& r) { return statusBytes(r, &ProcStatus::rssAnonKb); }},
+    {"ProcessID", [](ProcessRecord& r) { return Value::integer(r.pid()); }},
+    {"QuotaNonPagedPoolUsage", [](ProcessRecord&) { return nullValue(); }},
+    {"QuotaPagedPoolUsage", [](ProcessRecord&) { return nullValue(); }},
+    {"QuotaPeakNonPagedPoolUsage", [](ProcessRecord&) { return nullValue(); }},
+    {"QuotaPeakPagedPoolUsage", [](ProcessRecord&) { return nullValue(); }},
+    {"ReadOperationCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::syscr); }},
+    {"ReadTransferCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::rchar); }},
+    {"SessionID",
+     [](ProcessRecord& r) {
+       return fromStat(r, [](const ProcStat& s) { return Value::integer(s.session); });
+     }},
+    {"Status", [](ProcessRecord&) { return nullValue(); }},
+    {"TerminationDate", [](ProcessRecord&) { return nullValue(); }},
+    {"ThreadCount",
+     [](ProcessRecord& r) {
+       return fromStat(r, [](const ProcStat& s) { return Value::integer(s.numThreads); });
+     }},
+    {"UserModeTime", [](ProcessRecord& r) { return ticksAs100ns(r, &ProcStat::utime); }},
+    {"VirtualSize",
+     [](ProcessRecord& r) { return fromStat(r, [](const ProcStat& s) { return decimalText(s.vsize); }); }},
+    {"WindowsVersion", [](ProcessRecord& r) { return Value::text(r.context().kernelRelease()); }},
+    {"WorkingSetSize",
+     [](ProcessRecord& r) {
+       const uint64_t page = static_cast<uint64_t>(r.context().root().pageSize);
+       return fromStat(r, [page](const ProcStat& s) {
+         return decimalText(s.rss > 0 ? static_cast<uint64_t>(s.rss) * page : 0);
+       });
+     }},
+    {"WriteOperationCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::syscw); }},
+    {"WriteTransferCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::wchar); }},
+});
+
+// The instance for one process, or nothing when it exited before its stat could be read.
+std::optional<ManagementObject> readProcess(const SchemaPtr& schema, const PropertySet& wanted,
+                                            ProcessContext& context, int procFd,
+                                            const char* pidName) {
+  UniqueFd dir = openProcessDir(procFd, pidName);
+  auto pid = parseSigned(pidName);
+  if (!dir || !pid) return std::nullopt;
+  ProcessRecord record(context, procFd, *pid, std::move(dir));
+  ManagementObject object = buildObject<ProcessRecord>(schema, kProperties, wanted, record);
+  if (record.vanished()) return std::nullopt;
+  return object;
+}
+}  // namespace
+
+ProcessProvider::ProcessProvider(SystemRoot root) : root_(std::move(root)) {}
+
+const SchemaPtr& ProcessProvider::schema() const {
+  static const SchemaPtr s = makeSchema<ProcessRecord>("Win32_Process", "Handle", kProperties);
+  return s;
+}
+
+void ProcessProvider::enumerate(const PropertySet& wanted,
+                                const std::function<bool(ManagementObject&&)>& sink) {
+  UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
+  DirPtr dir = openDirFd(openAt(procFd.get(), ".", O_DIRECTORY));
+  if (!dir) throw ComError(err::kWbemFailed, "Cannot read the process list", "Win32_Process");
+  ProcessContext context(root_);
+  while (dirent* e = ::readdir(dir.get())) {
+    if (!isAllDigits(e->d_name)) continue;
+    auto object = readProcess(schema(), wanted, context, procFd.get(), e->d_name);
+    if (object && !sink(std::move(*object))) return;
+  }
+}
+
+std::optional<ManagementObject> ProcessProvider::get(const std::string& key) {
+  if (!isAllDigits(key) || key.size() > 10 || (key.size() > 1 && key[0] == '0'))
+    return std::nullopt;
+  UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
+  if (!procFd) return std::nullopt;
+  ProcessContext context(root_);
+  // Every property, stat included, so a process that has just exited is not found.
+  return readProcess(schema(), PropertySet::all(), context, procFd.get(), key.c_str());
+}
+
+}  // namespace kestrava::service::linuxsys

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "service/linux/ProcIo.h"
+#include "service/linux/ProcStat.h"
+#include "service/linux/ProcStatus.h"
+#include "service/linux/PropertyTable.h"
+#include "service/linux/SystemRoot.h"
+#include "service/linux/UniqueFd.h"
+
+namespace kestrava::service::linuxsys {
+
+// What all processes of one enumeration share, each part read on first use.
+class ProcessContext {
+ public:
+  explicit ProcessContext(const SystemRoot& root) : root_(root) {}
+
+  const SystemRoot& root() const { return root_; }
+  const std::optional<int64_t>& bootTime();
+  const std::string& hostname();
+  const std::string& osName();
+  const std::string& kernelRelease();
+  // On procfs since Linux 6.2 the size of /proc/<pid>/fd is the count of open descriptors.
+  bool fdSizeIsCount(int procFd);
+
+ private:
+  const SystemRoot& root_;
+  Lazy<std::optional<int64_t>> bootTime_;
+  Lazy<std::string> hostname_;
+  Lazy<std::string> osName_;
+  Lazy<std::string> release_;
+  Lazy<bool> procfs_;
+};
+
+// One process, read lazily from its /proc/<pid> directory: each file is opened at most once and
+// only when a wanted property needs it. A file the user may not read gives nothing (null).
+class ProcessRecord {
+ public:
+  ProcessRecord(ProcessContext& context, int procFd, int64_t pid, UniqueFd dir);
+
+  int64_t pid() const { return pid_; }
+  ProcessContext& context() { return context_; }
+
+  const ProcStat* stat();
+  const ProcStatus* status();
+  const ProcIo* io();
+  const std::optional<std::string>& exe();      // raw bytes of the link
+  const std::optional<std::string>& cmdline();  // arguments joined by spaces, raw bytes
+  std::optional<int64_t> handleCount();
+  // The executable's name, valid UTF-8: the command name, or the executable file's name where
+  // the kernel cut the command name to 15 bytes.
+  const std::string* name();
+
+  // True once a read found that the process is gone; such a process is left out.
+  bool vanished() const { return vanished_; }
+
+ private:
+  ProcessContext& context_;
+  int procFd_;
+  int64_t pid_;
+  UniqueFd dir_;
+  bool vanished_ = false;
+  Lazy<std::optional<ProcStat>> stat_;
+  Lazy<std::optional<ProcStatus>> status_;
+  Lazy<std::optional<ProcIo>> io_;
+  Lazy<std::optional<std::string>> exe_;
+  Lazy<std::optional<std::string>> cmdline_;
+  Lazy<std::optional<std::string>> name_;
+};
+
+// Opens /proc/<pid> below an open /proc; an invalid descriptor when the process is gone.
+UniqueFd openProcessDir(int procFd, const char* pidName);
+
+// Reads a NUL-separated /proc/<pid>/cmdline into one line, arguments joined by single spaces.
+std::string joinCmdline(std::string_view raw);
+
+}  // namespace kestrava::service::linuxsys

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/ClassSchema.h"
+#include "core/ManagementObject.h"
+#include "core/Value.h"
+#include "service/ClassProvider.h"
+
+namespace kestrava::service::linuxsys {
+
+// One property of a class: its name and how to compute it from the instance's record. A record
+// reads its sources lazily, so only the sources of the wanted properties are ever opened.
+template <class Record>
+struct PropertySpec {
+  const char* name;
+  Value (*get)(Record&);
+};
+
+template <class Record>
+SchemaPtr makeSchema(std::string className, std::string keyProperty,
+                     std::span<const PropertySpec<Record>> table) {
+  std::vector<std::string> names;
+  names.reserve(table.size());
+  for (const auto& p : table) names.emplace_back(p.name);
+  return std::make_shared<const ClassSchema>(std::move(className), std::move(keyProperty),
+                                             std::move(names));
+}
+
+// The instance with every wanted property computed; the others stay empty.
+template <class Record>
+ManagementObject buildObject(const SchemaPtr& schema, std::span<const PropertySpec<Record>> table,
+                             const PropertySet& wanted, Record& record) {
+  ManagementObject object(schema);
+  for (size_t i = 0; i < table.size(); ++i)
+    if (wanted.wants(i)) object.setAt(i, table[i].get(record));
+  return object;
+}
+
+// A value computed on first use and kept for the rest of one enumeration.
+template <class T>
+class Lazy {
+ public:
+  template <class Make>
+  const T& get(Make&& make) {
+    if (!value_) value_.emplace(make());
+    return *value_;
+  }
+
+ private:
+  std::optional<T> value_;
+};
+
+// Values for the conventions of the classes: counts that may pass 32 bits as decimal text,
+// unknown values as null.
+inline Value decimalText(uint64_t v) {
+  return Value::text(std::to_string(v));
+}
+inline Value decimalTextOrNull(const std::optional<uint64_t>& v) {
+  return v ? decimalText(*v) : Value::null();
+}
+inline Value integerOrNull(const std::optional<int64_t>& v) {
+  return v ? Value::integer(*v) : Value::null();
+}
+inline Value textOrNull(const std::optional<std::string>& v) {
+  return v ? Value::text(*v) : Value::null();
+}
+inline Value nonEmptyTextOrNull(const std::string& v) {
+  return v.empty() ? Value::null() : Value::text(v);
+}
+inline Value nullValue() {
+  return Value::null();
+}
+
+}  // namespace kestrava::service::linuxsys
