@@ -16,9 +16,12 @@ std::optional<ManagementObject> ClassProvider::get(const std::string& key) {
   return found;
 }
 
+bool ClassProvider::exists(const std::string& key) {
+  return get(key).has_value();
+}
+
 Value ClassProvider::invoke(const std::string&, std::string_view method) {
-  throw ComError(err::kWbemInvalidMethod, "Invalid method " + std::string(method),
-                 "SWbemObjectEx");
+  throw ComError(err::kWbemInvalidMethod, "Invalid method " + std::string(method), "SWbemObjectEx");
 }
 
 }  // namespace kestrava::service

@@ -22,7 +22,9 @@ class PropertySet {
   PropertySet() = default;
   explicit PropertySet(std::vector<bool> wanted) : wanted_(std::move(wanted)) {}
   static PropertySet all() { return {}; }
-  bool wants(size_t index) const { return wanted_.empty() || (index < wanted_.size() && wanted_[index]); }
+  bool wants(size_t index) const {
+    return wanted_.empty() || (index < wanted_.size() && wanted_[index]);
+  }
   bool wantsAll() const { return wanted_.empty(); }
 
  private:
@@ -47,6 +49,9 @@ class ClassProvider {
   // The one instance whose key property has this text value; nullopt when there is none.
   // The default enumerates and compares the key.
   virtual std::optional<ManagementObject> get(const std::string& key);
+
+  // Whether an instance with this key exists now. The default asks get().
+  virtual bool exists(const std::string& key);
 
   // Calls a method without arguments on the instance with this key and returns its return value.
   // The default refuses every method with 0x8004102E "Invalid method".

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "core/Connection.h"
+#include "service/ClassProvider.h"
+#include "service/NotificationPoller.h"
+
+namespace kestrava::service {
+
+// The management service of this computer: answers the connection seam from a list of class
+// providers. Queries are parsed and bound once, the provider is asked only for the properties
+// the query needs, and the objects are filtered and shaped before they are streamed back.
+// Subscriptions share one poller per connection. Providers are called one call at a time each
+// (the poller's thread and the caller's thread take turns), different providers in parallel.
+class LocalService final : public Connection {
+ public:
+  struct Options {
+    // Bounds on a notification query's Within: no busy polling, no overflowing clock.
+    std::chrono::milliseconds shortestInterval{10};
+    std::chrono::hours longestInterval{24};
+  };
+
+  explicit LocalService(ProviderList providers) : LocalService(std::move(providers), Options()) {}
+  LocalService(ProviderList providers, Options options);
+  ~LocalService() override;
+
+  std::unique_ptr<ObjectStream> execQuery(std::string_view wql) override;
+  ManagementObject getObject(std::string_view objectPath) override;
+  Value execMethod(std::string_view objectPath, std::string_view method) override;
+  SubscriptionId subscribe(std::string_view notificationQuery, EventCallback callback) override;
+  void cancel(SubscriptionId id) override;
+
+ private:
+  struct Entry {
+    std::unique_ptr<ClassProvider> provider;
+    std::mutex mutex;  // one call at a time per provider
+  };
+
+  Entry& entryFor(std::string_view className);
+  size_t indexOf(std::string_view className) const;
+  std::pair<Entry*, std::string> resolvePath(std::string_view objectPath);
+  std::vector<ManagementObject> readAll(size_t classIndex);
+
+  Options options_;
+  std::vector<std::unique_ptr<Entry>> entries_;
+  std::unordered_map<std::string, size_t> byName_;  // lower-case class name -> entry
+  NotificationPoller poller_;                       // last: stops before the providers go
+};
+
+}  // namespace kestrava::service

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "core/ClassSchema.h"
+#include "core/ManagementObject.h"
+#include "service/ClassProvider.h"
+#include "service/QueryFilter.h"
+#include "service/WqlQuery.h"
+
+namespace kestrava::service {
+
+// A Select query bound to its class: which properties to ask the provider for (the select
+// list, the Where clause's properties and the key), the filter, and the shape of the result.
+// Built once per query, so nothing per object looks a name up or copies a schema.
+class QueryPlan {
+ public:
+  // Throws ComError "Invalid query" when the query names a property the class lacks.
+  QueryPlan(const SelectQuery& query, const SchemaPtr& schema);
+
+  const PropertySet& wanted() const { return wanted_; }
+  bool matches(const ManagementObject& object) const {
+    return !filter_ || filter_->matches(object);
+  }
+  // The object as the query delivers it: for a select list, only those properties, in its order.
+  ManagementObject project(ManagementObject&& object) const;
+
+ private:
+  std::optional<QueryFilter> filter_;
+  PropertySet wanted_;
+  SchemaPtr projected_;          // null for Select *
+  std::vector<size_t> sources_;  // projected position -> class schema position
+};
+
+}  // namespace kestrava::service
