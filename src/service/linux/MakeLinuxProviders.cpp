@@ -1,5 +1,6 @@
 #include "service/Providers.h"
 #include "service/linux/ProcessProvider.h"
+#include "service/linux/ProcessorProvider.h"
 #include "service/linux/SystemRoot.h"
 
 namespace kestrava::service {
@@ -9,6 +10,7 @@ ProviderList makeLinuxProviders() {
   const SystemRoot root = SystemRoot::live();
   ProviderList list;
   list.push_back(std::make_unique<ProcessProvider>(root));
+  list.push_back(std::make_unique<ProcessorProvider>(root));
   return list;
 }
 

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "service/ClassProvider.h"
+#include "service/linux/CpuLoadSampler.h"
+#include "service/linux/SystemRoot.h"
+
+namespace kestrava::service::linuxsys {
+
+// Win32_Processor: one instance per logical processor the kernel knows ("CPU0", "CPU1", ...),
+// online or not, as the class reported logical processors on the systems it was made for.
+class ProcessorProvider : public ClassProvider {
+ public:
+  explicit ProcessorProvider(SystemRoot root);
+
+  const SchemaPtr& schema() const override;
+  void enumerate(const PropertySet& wanted,
+                 const std::function<bool(ManagementObject&&)>& sink) override;
+
+ private:
+  SystemRoot root_;
+  CpuLoadSampler sampler_;
+};
+
+}  // namespace kestrava::service::linuxsys
