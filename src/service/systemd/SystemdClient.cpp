@@ -1,0 +1,233 @@
+#include "service/systemd/SystemdClient.h"
+
+#include <pwd.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <map>
+
+#include "service/systemd/CallBatch.h"
+#include "service/systemd/UnitPropertyParser.h"
+
+namespace kestrava::service::systemd {
+
+namespace {
+
+constexpr const char* kDestination = "org.freedesktop.systemd1";
+constexpr const char* kManagerPath = "/org/freedesktop/systemd1";
+constexpr const char* kManager = "org.freedesktop.systemd1.Manager";
+constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
+constexpr const char* kServiceInterface = "org.freedesktop.systemd1.Service";
+constexpr size_t kWindow = 64;  // pending calls per connection, well under the bus's limit
+constexpr std::chrono::seconds kReadTimeout{30};
+
+MessagePtr newCall(sd_bus* bus, const char* path, const char* interface, const char* member) {
+  sd_bus_message* m = nullptr;
+  int r = sd_bus_message_new_method_call(bus, &m, kDestination, path, interface, member);
+  if (r < 0) throw toComError(describeFailure(nullptr, r), "Preparing a request to systemd");
+  return MessagePtr(m);
+}
+
+void check(int r, std::string_view doing) {
+  if (r < 0) throw toComError(describeFailure(nullptr, r), doing);
+}
+
+std::string unitObjectPath(const std::string& name) {
+  char* path = nullptr;
+  check(sd_bus_path_encode("/org/freedesktop/systemd1/unit", name.c_str(), &path),
+        "Naming a unit object");
+  std::string result(path);
+  std::free(path);
+  return result;
+}
+
+MessagePtr listCall(sd_bus* bus, const char* member) {
+  MessagePtr m = newCall(bus, kManagerPath, kManager, member);
+  check(sd_bus_message_append_strv(m.get(), nullptr), "Preparing a request to systemd");
+  std::array<char*, 2> patterns{const_cast<char*>("*.service"), nullptr};
+  check(sd_bus_message_append_strv(m.get(), patterns.data()), "Preparing a request to systemd");
+  return m;
+}
+
+void throwIfTransport(const BusFailure* failure, std::string_view doing) {
+  if (failure && isTransportFailure(*failure)) throw toComError(*failure, doing);
+}
+
+// a(ssssssouso): name, description, load, active, sub, following, path, job id, type, path.
+int readUnitList(sd_bus_message* m, std::map<std::string, UnitRecord>& units) {
+  int r = sd_bus_message_enter_container(m, 'a', "(ssssssouso)");
+  if (r < 0) return r;
+  const char *name, *description, *load, *active, *sub, *following, *path, *jobType, *jobPath;
+  uint32_t jobId = 0;
+  while ((r = sd_bus_message_read(m, "(ssssssouso)", &name, &description, &load, &active, &sub,
+                                  &following, &path, &jobId, &jobType, &jobPath)) > 0) {
+    // A unit merely referenced by another one, with no file behind it, is not a service.
+    if (std::string_view(load) == "not-found" && std::string_view(active) == "inactive") continue;
+    UnitRecord& unit = units[name];
+    unit.name = name;
+    unit.description = description;
+    unit.loadState = load;
+    unit.activeState = active;
+    unit.subState = sub;
+  }
+  return r < 0 ? r : sd_bus_message_exit_container(m);
+}
+
+// a(ss): the unit file's path and its state.
+int readUnitFileList(sd_bus_message* m, std::map<std::string, UnitRecord>& units) {
+  int r = sd_bus_message_enter_container(m, 'a', "(ss)");
+  if (r < 0) return r;
+  const char *path, *state;
+  while ((r = sd_bus_message_read(m, "(ss)", &path, &state)) > 0) {
+    std::string_view p(path);
+    std::string name(p.substr(p.rfind('/') + 1));
+    if (!isServiceUnitName(name) || std::string_view(state) == "alias") continue;
+    UnitRecord& unit = units[name];
+    unit.name = name;
+    unit.unitFileState = state;
+  }
+  return r < 0 ? r : sd_bus_message_exit_container(m);
+}
+
+std::string userName(uid_t uid) {
+  std::array<char, 1024> buffer{};
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+    return found->pw_name;
+  return std::to_string(uid);
+}
+
+}  // namespace
+
+std::unique_ptr<SystemdClient> SystemdClient::open(std::chrono::milliseconds probeTimeout) {
+  sd_bus* raw = nullptr;
+  if (sd_bus_open_system(&raw) < 0) return nullptr;
+  BusPtr bus(raw);
+  sd_bus_message* call = nullptr;
+  if (sd_bus_message_new_method_call(bus.get(), &call, kDestination, kManagerPath,
+                                     "org.freedesktop.DBus.Properties", "Get") < 0)
+    return nullptr;
+  MessagePtr probe(call);
+  if (sd_bus_message_append(probe.get(), "ss", kManager, "Version") < 0) return nullptr;
+  BusError error;
+  sd_bus_message* reply = nullptr;
+  auto usec = std::chrono::duration_cast<std::chrono::microseconds>(probeTimeout).count();
+  if (sd_bus_call(bus.get(), probe.get(), static_cast<uint64_t>(usec), error.get(), &reply) < 0)
+    return nullptr;
+  MessagePtr answered(reply);
+  return std::unique_ptr<SystemdClient>(new SystemdClient(std::move(bus)));
+}
+
+sd_bus* SystemdClient::bus() {
+  if (bus_ && sd_bus_is_open(bus_.get()) > 0) return bus_.get();
+  // The bus went away (a restarted bus daemon): open it anew for this request.
+  bus_.reset();
+  managerUser_.reset();
+  sd_bus* raw = nullptr;
+  check(sd_bus_open_system(&raw), "Opening the system bus");
+  bus_.reset(raw);
+  return raw;
+}
+
+std::vector<UnitRecord> SystemdClient::listServices() {
+  sd_bus* b = bus();
+  std::map<std::string, UnitRecord> units;
+  CallBatch batch(b, 2, kReadTimeout);
+  auto reader = [&units](auto readList, std::string_view doing) {
+    return [&units, readList, doing](sd_bus_message* reply, const BusFailure* failure) {
+      if (failure) throw toComError(*failure, doing);
+      check(readList(reply, units), doing);
+    };
+  };
+  batch.add(listCall(b, "ListUnitsByPatterns"), reader(readUnitList, "Listing units"));
+  batch.add(listCall(b, "ListUnitFilesByPatterns"), reader(readUnitFileList, "Listing unit files"));
+  batch.run();
+  std::vector<UnitRecord> sorted;
+  sorted.reserve(units.size());
+  for (auto& [name, unit] : units) sorted.push_back(std::move(unit));
+  return sorted;
+}
+
+void SystemdClient::readProperties(std::vector<UnitRecord>& units, bool unitInterface,
+                                   bool serviceInterface) {
+  if (!unitInterface && !serviceInterface) return;
+  sd_bus* b = bus();
+  CallBatch batch(b, kWindow, kReadTimeout);
+  auto add = [&](UnitRecord& unit, const std::string& path, const char* interface,
+                 bool UnitRecord::*answered) {
+    MessagePtr m = newCall(b, path.c_str(), "org.freedesktop.DBus.Properties", "GetAll");
+    check(sd_bus_message_append(m.get(), "s", interface), "Preparing a request to systemd");
+    batch.add(std::move(m), [&unit, answered](sd_bus_message* reply, const BusFailure* failure) {
+      throwIfTransport(failure, "Reading unit properties");
+      if (reply) unit.*answered = parseUnitProperties(reply, unit);
+    });
+  };
+  for (UnitRecord& unit : units) {
+    const std::string path = unitObjectPath(unit.name);
+    if (unitInterface) add(unit, path, kUnitInterface, &UnitRecord::unitRead);
+    if (serviceInterface) add(unit, path, kServiceInterface, &UnitRecord::serviceRead);
+  }
+  batch.run();
+}
+
+std::optional<UnitRecord> SystemdClient::readUnit(const std::string& name) {
+  if (!isServiceUnitName(name)) return std::nullopt;
+  std::vector<UnitRecord> one(1);
+  one[0].name = name;
+  readProperties(one, true, true);
+  UnitRecord& unit = one[0];
+  if (!unit.unitRead || unit.id != name) return std::nullopt;
+  if (unit.loadState == "not-found" && unit.activeState == "inactive") return std::nullopt;
+  return std::move(unit);
+}
+
+const std::string& SystemdClient::managerUser() {
+  if (managerUser_) return *managerUser_;
+  sd_bus_creds* raw = nullptr;
+  uid_t uid = 0;
+  if (sd_bus_get_name_creds(bus(), kDestination, SD_BUS_CREDS_UID | SD_BUS_CREDS_EUID, &raw) >= 0) {
+    CredsPtr creds(raw);
+    if (sd_bus_creds_get_euid(creds.get(), &uid) < 0 && sd_bus_creds_get_uid(creds.get(), &uid) < 0)
+      uid = 0;
+  }
+  managerUser_ = userName(uid);
+  return *managerUser_;
+}
+
+std::optional<BusFailure> SystemdClient::control(UnitAction action, const std::string& unitName) {
+  static constexpr std::array<const char*, 6> kMembers{"StartUnit", "StopUnit", "FreezeUnit",
+                                                       "KillUnit",  "ThawUnit", "KillUnit"};
+  sd_bus* b = bus();
+  MessagePtr m = newCall(b, kManagerPath, kManager, kMembers[static_cast<size_t>(action)]);
+  int r = 0;
+  switch (action) {
+    case UnitAction::Start:
+    case UnitAction::Stop:
+      r = sd_bus_message_append(m.get(), "ss", unitName.c_str(), "replace");
+      break;
+    case UnitAction::Freeze:
+    case UnitAction::Thaw:
+      r = sd_bus_message_append(m.get(), "s", unitName.c_str());
+      break;
+    case UnitAction::SignalStop:
+    case UnitAction::SignalContinue:
+      // Every process of the unit, as the freezer would hold them all.
+      r = sd_bus_message_append(m.get(), "ssi", unitName.c_str(), "all",
+                                action == UnitAction::SignalStop ? SIGSTOP : SIGCONT);
+      break;
+  }
+  check(r, "Preparing a request to systemd");
+  check(sd_bus_message_set_allow_interactive_authorization(m.get(), 1),
+        "Preparing a request to systemd");
+  BusError error;
+  sd_bus_message* reply = nullptr;
+  r = sd_bus_call(b, m.get(), 0, error.get(), &reply);
+  MessagePtr answered(reply);
+  if (r >= 0) return std::nullopt;
+  return describeFailure(error.get(), r);
+}
+
+}  // namespace kestrava::service::systemd

@@ -1,0 +1,220 @@
+#include "service/systemd/SystemdServiceProvider.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <stdexcept>
+
+#include "service/systemd/ProcState.h"
+#include "service/systemd/ServiceReturnCode.h"
+#include "service/systemd/ServiceSchema.h"
+
+namespace kestrava::service::systemd {
+
+namespace {
+
+// What a property needs read beyond the two unit lists.
+enum Source : unsigned {
+  kUnit = 1,     // GetAll of org.freedesktop.systemd1.Unit
+  kService = 2,  // GetAll of org.freedesktop.systemd1.Service
+  kMain = 4,     // the run state of the main process in /proc
+  kManager = 8,  // the account the manager runs as
+};
+constexpr unsigned kState = kUnit | kService | kMain;
+
+struct Context {
+  const HostFacts& host;
+  std::string managerUser;
+};
+
+using Reader = Value (*)(const UnitRecord&, const Context&);
+struct Column {
+  std::string_view property;
+  unsigned sources;
+  Reader read;
+};
+
+Value textOrNull(const std::string& s) {
+  return s.empty() ? Value::null() : Value::text(s);
+}
+std::string shownName(const UnitRecord& u) {
+  return u.description.empty() ? u.name : u.description;
+}
+
+// Every Win32_Service property and how a unit fills it.
+const std::array<Column, 25> kColumns{{
+    {"AcceptPause", kState,
+     [](const UnitRecord& u, const Context& c) {
+       return Value::boolean(acceptPause(u, c.host.freezerUsable));
+     }},
+    {"AcceptStop", kState,
+     [](const UnitRecord& u, const Context&) { return Value::boolean(acceptStop(u)); }},
+    {"Caption", kUnit,
+     [](const UnitRecord& u, const Context&) { return Value::text(shownName(u)); }},
+    {"CheckPoint", 0, [](const UnitRecord&, const Context&) { return Value::integer(0); }},
+    {"CreationClassName", 0,
+     [](const UnitRecord&, const Context&) { return Value::text("Win32_Service"); }},
+    {"Description", kUnit,
+     [](const UnitRecord& u, const Context&) { return textOrNull(u.description); }},
+    {"DesktopInteract", 0, [](const UnitRecord&, const Context&) { return Value::boolean(false); }},
+    {"DisplayName", kUnit,
+     [](const UnitRecord& u, const Context&) { return Value::text(shownName(u)); }},
+    {"ErrorControl", kUnit,
+     [](const UnitRecord& u, const Context&) {
+       return u.unitRead ? Value::text(errorControl(u.failureAction)) : Value::null();
+     }},
+    {"ExitCode", kService,
+     [](const UnitRecord& u, const Context&) {
+       return u.serviceRead ? Value::integer(u.execMainStatus) : Value::null();
+     }},
+    {"InstallDate", 0, [](const UnitRecord&, const Context&) { return Value::null(); }},
+    {"Name", 0, [](const UnitRecord& u, const Context&) { return Value::text(u.name); }},
+    {"PathName", kService,
+     [](const UnitRecord& u, const Context&) {
+       return u.hasExecStart ? Value::text(u.execStart) : Value::null();
+     }},
+    {"ProcessId", kService,
+     [](const UnitRecord& u, const Context&) {
+       return u.serviceRead ? Value::integer(u.mainPid) : Value::null();
+     }},
+    {"ServiceSpecificExitCode", 0, [](const UnitRecord&, const Context&) { return Value::null(); }},
+    {"ServiceType", 0,
+     [](const UnitRecord&, const Context&) { return Value::text("Own Process"); }},
+    {"Started", kUnit,
+     [](const UnitRecord& u, const Context&) { return Value::boolean(isActive(u)); }},
+    {"StartMode", kUnit,
+     [](const UnitRecord& u, const Context&) { return Value::text(startMode(u.unitFileState)); }},
+    {"StartName", kService | kManager,
+     [](const UnitRecord& u, const Context& c) {
+       return u.serviceRead ? Value::text(startName(u, c.managerUser)) : Value::null();
+     }},
+    {"State", kState,
+     [](const UnitRecord& u, const Context&) { return Value::text(serviceState(u)); }},
+    {"Status", kUnit,
+     [](const UnitRecord& u, const Context&) { return Value::text(serviceStatus(u)); }},
+    {"SystemCreationClassName", 0,
+     [](const UnitRecord&, const Context&) { return Value::text("Win32_ComputerSystem"); }},
+    {"SystemName", 0,
+     [](const UnitRecord&, const Context& c) { return Value::text(c.host.systemName); }},
+    {"TagId", 0, [](const UnitRecord&, const Context&) { return Value::integer(0); }},
+    {"WaitHint", kUnit | kService,
+     [](const UnitRecord& u, const Context&) { return Value::integer(waitHintMs(u)); }},
+}};
+
+// The column of each schema property, in schema order.
+const std::vector<const Column*>& columnsBySchema() {
+  static const std::vector<const Column*> columns = [] {
+    const SchemaPtr& schema = win32ServiceSchema();
+    std::vector<const Column*> byIndex(schema->size(), nullptr);
+    for (const Column& c : kColumns) byIndex.at(schema->indexOf(c.property).value()) = &c;
+    for (const Column* c : byIndex)
+      if (!c) throw std::logic_error("Win32_Service property without a source");
+    return byIndex;
+  }();
+  return columns;
+}
+
+unsigned sourcesFor(const PropertySet& wanted) {
+  unsigned sources = 0;
+  const auto& columns = columnsBySchema();
+  for (size_t i = 0; i < columns.size(); ++i)
+    if (wanted.wants(i)) sources |= columns[i]->sources;
+  return sources;
+}
+
+std::string hostName() {
+  std::array<char, 256> name{};
+  if (::gethostname(name.data(), name.size() - 1) != 0) return "localhost";
+  return name.data();
+}
+
+}  // namespace
+
+HostFacts localHostFacts() {
+  return HostFacts{hostName(), cgroupFreezerUsable(), "/proc"};
+}
+
+SystemdServiceProvider::SystemdServiceProvider(std::unique_ptr<SystemdClient> client,
+                                               HostFacts host)
+    : client_(std::move(client)), host_(std::move(host)) {
+  columnsBySchema();
+}
+
+const SchemaPtr& SystemdServiceProvider::schema() const {
+  return win32ServiceSchema();
+}
+
+void SystemdServiceProvider::readMainState(UnitRecord& unit) const {
+  unit.mainStopped = processState(host_.procRoot, unit.mainPid) == 'T';
+}
+
+ManagementObject SystemdServiceProvider::toObject(const UnitRecord& unit, const PropertySet& wanted,
+                                                  const std::string& managerUser) const {
+  Context context{host_, managerUser};
+  ManagementObject object(win32ServiceSchema());
+  const auto& columns = columnsBySchema();
+  for (size_t i = 0; i < columns.size(); ++i)
+    if (wanted.wants(i)) object.setAt(i, columns[i]->read(unit, context));
+  return object;
+}
+
+void SystemdServiceProvider::enumerate(const PropertySet& wanted,
+                                       const std::function<bool(ManagementObject&&)>& sink) {
+  std::vector<ManagementObject> objects;
+  {
+    std::lock_guard lock(mutex_);
+    const unsigned sources = sourcesFor(wanted);
+    std::vector<UnitRecord> units = client_->listServices();
+    client_->readProperties(units, sources & (kUnit | kMain), sources & (kService | kMain));
+    const std::string managerUser = (sources & kManager) ? client_->managerUser() : "";
+    objects.reserve(units.size());
+    for (UnitRecord& unit : units) {
+      // A unit file that vanished since the listing answers as not found: leave it out.
+      if (unit.unitRead && unit.loadState == "not-found" && unit.activeState == "inactive")
+        continue;
+      if (sources & kMain) readMainState(unit);
+      objects.push_back(toObject(unit, wanted, managerUser));
+    }
+  }
+  // The sink runs without the lock, so it may call back into this provider.
+  for (ManagementObject& object : objects)
+    if (!sink(std::move(object))) break;
+}
+
+std::optional<ManagementObject> SystemdServiceProvider::get(const std::string& key) {
+  std::lock_guard lock(mutex_);
+  std::optional<UnitRecord> unit = client_->readUnit(key);
+  if (!unit) return std::nullopt;
+  readMainState(*unit);
+  return toObject(*unit, PropertySet::all(), client_->managerUser());
+}
+
+Value SystemdServiceProvider::invoke(const std::string& key, std::string_view method) {
+  std::optional<ServiceMethod> known = parseServiceMethod(method);
+  if (!known) return ClassProvider::invoke(key, method);
+  std::lock_guard lock(mutex_);
+  std::optional<UnitRecord> unit = client_->readUnit(key);
+  if (!unit) throw ComError(err::kWbemNotFound, "Not found", "Win32_Service");
+  readMainState(*unit);
+  ControlPlan plan = planControl(*known, *unit, host_.freezerUsable);
+  if (plan.refusal) return Value::integer(*plan.refusal);
+  return Value::integer(carryOut(*known, *unit, plan));
+}
+
+int32_t SystemdServiceProvider::carryOut(ServiceMethod method, const UnitRecord& unit,
+                                         const ControlPlan& plan) {
+  for (UnitAction action : plan.actions) {
+    std::optional<BusFailure> failure = client_->control(action, unit.name);
+    if (failure && action == UnitAction::Freeze && isNotSupported(*failure)) {
+      // No freezer under this unit (cgroup v1): stop its processes with SIGSTOP instead.
+      if (unit.mainPid == 0) return serviceReturn::kCannotAcceptControl;
+      failure = client_->control(UnitAction::SignalStop, unit.name);
+    }
+    if (!failure) continue;
+    if (isTransportFailure(*failure)) throw toComError(*failure, "Sending a request to systemd");
+    return returnCodeFor(method, *failure);
+  }
+  return serviceReturn::kSuccess;
+}
+
+}  // namespace kestrava::service::systemd
