@@ -178,6 +178,9 @@ struct Broken {
   const char* says;
   AgentSession::Outcome outcome;
 };
+void PrintTo(const Broken& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class AgentRefusesBrokenClients : public AgentTranscript,
                                   public ::testing::WithParamInterface<Broken> {};

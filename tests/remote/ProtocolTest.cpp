@@ -33,6 +33,9 @@ struct Spelling {
   Value value;
   std::string bytes;
 };
+void PrintTo(const Spelling& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ValueSpelling : public ::testing::TestWithParam<Spelling> {};
 
@@ -88,6 +91,9 @@ struct Malformed {
   std::string bytes;
   const char* says;
 };
+void PrintTo(const Malformed& c, std::ostream* os) {
+  *os << c.name;
+}
 
 std::string nested(int depth) {
   std::string s;

@@ -360,6 +360,9 @@ struct BadPeer {
   bool hangUp;
   std::vector<const char*> says;
 };
+void PrintTo(const BadPeer& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ConnectToABadPeer : public ::testing::TestWithParam<BadPeer> {};
 
@@ -412,6 +415,9 @@ struct BadReply {
   bool hangUp;
   const char* says;
 };
+void PrintTo(const BadReply& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ABadReply : public ::testing::TestWithParam<BadReply> {};
 

@@ -30,6 +30,9 @@ struct RefusedName {
   std::string name;
   const char* says;
 };
+void PrintTo(const RefusedName& c, std::ostream* os) {
+  *os << c.name;
+}
 class RefusedNames : public ::testing::TestWithParam<RefusedName> {};
 TEST_P(RefusedNames, FailBeforeAnythingRuns) {
   try {
@@ -70,6 +73,9 @@ struct SshOutcome {
   int32_t number;
   std::vector<const char*> says;
 };
+void PrintTo(const SshOutcome& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SshOutcomes : public ::testing::TestWithParam<SshOutcome> {};
 

@@ -157,6 +157,9 @@ struct FailedConnect {
   int32_t number;
   std::vector<const char*> says;
 };
+void PrintTo(const FailedConnect& c, std::ostream* os) {
+  *os << c.suffix;
+}
 
 class SshdRefuses : public Sshd, public ::testing::WithParamInterface<FailedConnect> {};
 

@@ -1,0 +1,67 @@
+// Feeds arbitrary bytes to the protocol decoder as a peer would send them. Every refusal must be a
+// ProtocolError; anything else that escapes, or a crash, is a bug. A payload that is accepted must
+// encode back to exactly the same bytes, since every message has one spelling.
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "remote/FrameDecoder.h"
+#include "remote/MessageCodec.h"
+#include "remote/ProtocolError.h"
+#include "remote/SchemaTable.h"
+
+namespace {
+
+using namespace kestrava::remote;
+
+void checkCanonical(std::string_view payload) {
+  try {
+    Message message = decodePayload(payload);
+    if (encodePayload(message) != payload) std::abort();
+  } catch (const ProtocolError&) {
+  }
+}
+
+void use(SchemaTable& table, const Message& m) {
+  switch (m.verb) {
+    case Verb::Schema:
+      table.define(m);
+      break;
+    case Verb::Object:
+      table.object(m.body[0], m.body[1]);
+      break;
+    case Verb::Event:
+      table.object(m.body[1], m.body[2]);
+      table.object(m.body[3], m.body[4]);
+      break;
+    default:
+      break;
+  }
+}
+
+void decodeStream(const uint8_t* data, size_t size) {
+  if (size == 0) return;
+  // The first byte chooses how the stream is cut into reads.
+  size_t chunk = data[0] % 17 + 1;
+  std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+  FrameDecoder decoder(64 * 1024);
+  SchemaTable table;
+  try {
+    for (size_t at = 0; at < bytes.size(); at += chunk) {
+      decoder.feed(bytes.substr(at, chunk));
+      while (auto payload = decoder.next()) {
+        checkCanonical(*payload);
+        use(table, decodePayload(*payload));
+      }
+    }
+  } catch (const ProtocolError&) {
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  checkCanonical(std::string_view(reinterpret_cast<const char*>(data), size));
+  decodeStream(data, size);
+  return 0;
+}
