@@ -1,0 +1,183 @@
+#!/usr/bin/env bash
+# Builds the two Debian packages, installs them on this machine, checks what they installed and
+# how the installed programs run, then removes them again. Needs root (or sudo) for dpkg.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+build="$root/build/package"
+debs="$build/debs"
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+export DEBIAN_FRONTEND=noninteractive LC_ALL=C.UTF-8
+
+passed=0 failed=0 skipped=0
+say() { echo "package-check: $*"; }
+pass() { passed=$((passed + 1)); say "ok: $1"; }
+fail() { failed=$((failed + 1)); say "FAILED: $1"; }
+skip() { skipped=$((skipped + 1)); say "skipped: $1"; }
+# check NAME COMMAND...: runs the command, shows its output only when it fails.
+check() {
+  local name="$1" out
+  shift
+  if out="$("$@" 2>&1)"; then pass "$name"; else
+    fail "$name"
+    printf '%s\n' "$out" | sed 's/^/    /' | head -40
+  fi
+}
+
+installed=()
+cleanup() {
+  if [ "${#installed[@]}" -gt 0 ]; then
+    $SUDO dpkg -r "${installed[@]}" >/dev/null || say "could not remove ${installed[*]}"
+  fi
+}
+trap cleanup EXIT
+
+bash scripts/setup-deps.sh
+
+# Programs whose source is in the tree must be in the packages; the others are not written yet.
+has_query=no has_agent=no
+[ -f src/query/CMakeLists.txt ] && has_query=yes
+[ -f src/agent/CMakeLists.txt ] && has_agent=yes
+
+# The package is built at -O2, the level the test builds run at and Debian's own default.
+say "building in $build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DCMAKE_INSTALL_PREFIX=/usr -DKESTRAVA_GUI=ON -DKESTRAVA_TESTS=OFF -DKESTRAVA_BENCH=OFF \
+  -DKESTRAVA_FUZZ=OFF -DKESTRAVA_SANITIZE=OFF >/dev/null
+cmake --build "$build" -j2
+rm -rf "$debs"
+(cd "$build" && cpack -G DEB -B "$debs" >/dev/null)
+
+desktop_deb="$(ls "$debs"/kestrava_*.deb)"
+agent_deb="$(ls "$debs"/kestrava-agent_*.deb 2>/dev/null || true)"
+version="$(dpkg-deb -f "$desktop_deb" Version)"
+say "built $(cd "$debs" && ls *.deb | tr '\n' ' ')"
+
+# --- The packages as files -------------------------------------------------------------------
+contains() { dpkg-deb -c "$1" | awk '{print $NF}' | grep -qx "./$2"; }
+check "kestrava package holds the program, desktop entry, icons, metainfo and manual page" \
+  bash -c "$(declare -f contains); for f in usr/bin/kestrava usr/share/applications/kestrava.desktop \
+    usr/share/icons/hicolor/scalable/apps/kestrava.svg usr/share/icons/hicolor/48x48/apps/kestrava.png \
+    usr/share/metainfo/org.kestrava.Kestrava.metainfo.xml usr/share/man/man1/kestrava.1.gz; do
+    contains '$desktop_deb' \$f || { echo missing \$f; exit 1; }; done"
+check "kestrava package: section admin, Qt dependencies found by dpkg-shlibdeps" \
+  bash -c "dpkg-deb -f '$desktop_deb' Section | grep -qx admin &&
+    dpkg-deb -f '$desktop_deb' Depends | tee /dev/stderr | grep -q 'libqt6widgets6'"
+check "metainfo's newest release is the project's version (${version%-*})" \
+  bash -c "grep -o '<release version=\"[^\"]*\"' packaging/org.kestrava.Kestrava.metainfo.xml |
+    head -1 | tee /dev/stderr | grep -qF '\"${version%-*}\"'"
+
+if [ "$has_query" = yes ]; then
+  check "kestrava package holds kestrava-query and its manual page" \
+    bash -c "$(declare -f contains); contains '$desktop_deb' usr/bin/kestrava-query &&
+      contains '$desktop_deb' usr/share/man/man1/kestrava-query.1.gz"
+else
+  skip "kestrava-query is not in the tree yet (src/query)"
+fi
+
+if [ "$has_agent" = yes ]; then
+  if [ -z "$agent_deb" ]; then
+    fail "kestrava-agent package was not built"
+  else
+    check "kestrava-agent package holds the agent and its manual page, and nothing of the desktop" \
+      bash -c "$(declare -f contains); contains '$agent_deb' usr/bin/kestrava-agent &&
+        contains '$agent_deb' usr/share/man/man1/kestrava-agent.1.gz &&
+        ! dpkg-deb -c '$agent_deb' | grep -E 'usr/bin/kestrava(-query)?\$|applications|icons'"
+    check "kestrava-agent package depends on no Qt library" \
+      bash -c "dpkg-deb -f '$agent_deb' Depends >&2 && ! dpkg-deb -f '$agent_deb' Depends | grep -i qt &&
+        dpkg-deb -f '$agent_deb' Section | grep -qx admin"
+  fi
+else
+  skip "kestrava-agent is not in the tree yet (src/agent)"
+fi
+
+# The metainfo, its launchable desktop entry and the icon, checked together as one file tree.
+tree="$(mktemp -d /tmp/kestrava-package.XXXXXX)"
+trap 'rm -rf "$tree"; cleanup' EXIT
+dpkg-deb -x "$desktop_deb" "$tree"
+check "appstreamcli validate-tree finds metainfo and desktop entry consistent" \
+  appstreamcli validate-tree --no-net "$tree"
+[ -n "$agent_deb" ] && dpkg-deb -x "$agent_deb" "$tree"
+
+# --- Installed on this machine -----------------------------------------------------------------
+for pkg in kestrava kestrava-agent; do
+  if dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed"; then
+    say "removing an earlier $pkg"
+    $SUDO dpkg -r "$pkg" >/dev/null
+  fi
+done
+to_install=("$desktop_deb")
+[ -n "$agent_deb" ] && to_install+=("$agent_deb")
+# apt resolves any library the packages need that is not there yet.
+$SUDO apt-get install -y -qq --no-install-recommends "${to_install[@]}" >/dev/null
+installed=(kestrava)
+[ -n "$agent_deb" ] && installed+=(kestrava-agent)
+say "installed ${installed[*]} $version"
+
+check "desktop-file-validate on the installed desktop entry" \
+  desktop-file-validate /usr/share/applications/kestrava.desktop
+check "appstreamcli validate on the installed metainfo" \
+  appstreamcli validate --no-net /usr/share/metainfo/org.kestrava.Kestrava.metainfo.xml
+check "the entry's icon is installed in the hicolor theme and renders" \
+  bash -c "icon=\$(sed -n 's/^Icon=//p' /usr/share/applications/kestrava.desktop) &&
+    rsvg-convert -w 64 -h 64 /usr/share/icons/hicolor/scalable/apps/\$icon.svg -o '$tree/icon.png' &&
+    file /usr/share/icons/hicolor/48x48/apps/\$icon.png | grep -q 'PNG image data, 48 x 48'"
+check "installed kestrava finds every shared library" \
+  bash -c "! ldd /usr/bin/kestrava | grep 'not found'"
+# The desktop program has no command line: it must come up and keep running until stopped.
+check "installed kestrava starts (offscreen) and keeps running" \
+  bash -c "QT_QPA_PLATFORM=offscreen timeout 5 /usr/bin/kestrava; rc=\$?;
+    [ \$rc -eq 124 ] || { echo \"kestrava ended with status \$rc\"; exit 1; }"
+
+# man -l reads the page as man would; groff's warnings (-w) make a malformed page fail.
+man_page() {
+  local page="$1" file="/usr/share/man/man1/$1.1.gz"
+  # dpkg may be set to leave out manual pages (path-exclude); then check the packaged copy.
+  [ -f "$file" ] || file="$tree/usr/share/man/man1/$page.1.gz"
+  check "man page $page renders without warnings" \
+    bash -c "out=\$(MANWIDTH=80 man --warnings -l '$file' 2>&1 >/dev/null); [ -z \"\$out\" ] || { echo \"\$out\"; exit 1; };
+      MANWIDTH=80 man -l '$file' | grep -q '^NAME' && lexgrog '$file' | grep -q '$page - '"
+}
+man_page kestrava
+
+if [ "$has_query" = yes ]; then
+  man_page kestrava-query
+  check "installed kestrava-query --version prints the package's version" \
+    bash -c "/usr/bin/kestrava-query --version | tee /dev/stderr | grep -qF '${version%-*}'"
+  check "installed kestrava-query \"Select * From Win32_OperatingSystem\" prints this system" \
+    bash -c "out=\$(timeout 60 /usr/bin/kestrava-query 'Select * From Win32_OperatingSystem') &&
+      printf '%s\n' \"\$out\" | head -3 && [ \$(printf '%s\n' \"\$out\" | wc -l) -ge 2 ]"
+  check "installed kestrava-query refuses a bad query on stderr with a failure status" \
+    bash -c "err=\$(timeout 60 /usr/bin/kestrava-query 'Select From' 2>&1 >/dev/null); rc=\$?;
+      [ \$rc -ge 1 ] && [ \$rc -le 125 ] && grep -qi 'invalid query' <<<\"\$err\" ||
+      { echo \"status \$rc: \$err\"; exit 1; }"
+fi
+
+if [ -n "$agent_deb" ]; then
+  man_page kestrava-agent
+  check "installed kestrava-agent links no Qt library" \
+    bash -c "! ldd /usr/bin/kestrava-agent | grep -i qt"
+  check "installed kestrava-agent --version prints the package's version" \
+    bash -c "/usr/bin/kestrava-agent --version | tee /dev/stderr | grep -qF '${version%-*}'"
+  # With its input closed at once, the agent says hello and ends cleanly, as after a client's goodbye.
+  check "installed kestrava-agent with an empty input exits 0 and says nothing on stderr" \
+    bash -c "err=\$(timeout 10 /usr/bin/kestrava-agent </dev/null 2>&1 >/dev/null); rc=\$?;
+      [ \$rc -eq 0 ] && [ -z \"\$err\" ] || { echo \"status \$rc: \$err\"; exit 1; }"
+fi
+
+# --- Removed again -----------------------------------------------------------------------------
+$SUDO dpkg -r "${installed[@]}" >/dev/null
+removed=("${installed[@]}")
+installed=()
+check "removing the packages leaves none of their files" \
+  bash -c "for p in ${removed[*]}; do
+      if dpkg-query -W -f='\${Status}' \$p 2>/dev/null | grep -q 'ok installed'; then echo still installed: \$p; exit 1; fi
+    done
+    for f in /usr/bin/kestrava /usr/bin/kestrava-query /usr/bin/kestrava-agent \
+      /usr/share/applications/kestrava.desktop /usr/share/metainfo/org.kestrava.Kestrava.metainfo.xml; do
+      [ ! -e \$f ] || { echo still there: \$f; exit 1; }; done"
+
+say "$passed passed, $failed failed, $skipped skipped"
+[ "$failed" -eq 0 ]
