@@ -1,4 +1,5 @@
 #include "service/Providers.h"
+#include "service/linux/LogicalDiskProvider.h"
 #include "service/linux/ProcessProvider.h"
 #include "service/linux/ProcessorProvider.h"
 #include "service/linux/SystemRoot.h"
@@ -11,6 +12,7 @@ ProviderList makeLinuxProviders() {
   ProviderList list;
   list.push_back(std::make_unique<ProcessProvider>(root));
   list.push_back(std::make_unique<ProcessorProvider>(root));
+  list.push_back(std::make_unique<LogicalDiskProvider>(root));
   return list;
 }
 

@@ -1,0 +1,223 @@
+#include "service/linux/LogicalDiskProvider.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <unordered_map>
+
+#include "service/linux/BlockDevices.h"
+#include "service/linux/FileAccess.h"
+#include "service/linux/FileSystemKinds.h"
+#include "service/linux/HostInfo.h"
+#include "service/linux/PropertyTable.h"
+#include "service/linux/Utf8Text.h"
+
+namespace kestrava::service::linuxsys {
+
+namespace {
+struct DiskContext {
+  const SystemRoot& root;
+  Lazy<std::string> hostname;
+  Lazy<VolumeIds> volumeIds;
+};
+
+// One mounted file system; its statvfs and its block device are looked up on first use.
+struct DiskRecord {
+  DiskContext& context;
+  const MountEntry& mount;
+  Lazy<std::optional<struct statvfs>> fsStat;
+  Lazy<std::string> device;
+  Lazy<int64_t> type;
+
+  const struct statvfs* stat() {
+    const auto& s = fsStat.get([&]() -> std::optional<struct statvfs> {
+      struct statvfs v {};
+      if (!context.root.statvfs || context.root.statvfs(mount.mountPoint.c_str(), &v) != 0)
+        return std::nullopt;
+      return v;
+    });
+    return s ? &*s : nullptr;
+  }
+  const std::string& deviceName() {
+    return device.get([&] { return blockDeviceName(context.root.sys, mount.major, mount.minor); });
+  }
+  int64_t driveType() {
+    return type.get([&] { return readDriveType(); });
+  }
+  int64_t readDriveType();
+};
+
+// 2 removable, 3 local fixed, 4 network, 5 compact disc, 6 RAM disk (the class's codes).
+int64_t DiskRecord::readDriveType() {
+  if (isNetworkFileSystem(mount.fsType)) return 4;
+  const std::string& dev = deviceName();
+  if (mount.fsType == "iso9660" || mount.fsType == "udf" || dev.starts_with("sr")) return 5;
+  if (dev.starts_with("zram") || dev.starts_with("ram")) return 6;
+  if (!dev.empty() && isRemovableDevice(context.root.sys, mount.major, mount.minor) == true)
+    return 2;
+  return 3;
+}
+
+using P = PropertySpec<DiskRecord>;
+
+Value mountPoint(DiskRecord& r) {
+  return Value::text(validUtf8(r.mount.mountPoint));
+}
+
+template <class F>
+Value fromStat(DiskRecord& r, F f) {
+  const struct statvfs* s = r.stat();
+  return s ? f(*s) : Value::null();
+}
+
+bool hasOption(std::string_view options, std::string_view name) {
+  while (!options.empty()) {
+    size_t comma = options.find(',');
+    std::string_view o = options.substr(0, comma);
+    if (o == name || (o.starts_with(name) && o.size() > name.size() && o[name.size()] == '='))
+      return true;
+    if (comma == std::string_view::npos) break;
+    options.remove_prefix(comma + 1);
+  }
+  return false;
+}
+
+Value volumeId(DiskRecord& r, bool label) {
+  const std::string& dev = r.deviceName();
+  if (dev.empty()) return Value::null();
+  const VolumeIds& ids =
+      r.context.volumeIds.get([&] { return VolumeIds::read(r.context.root.dev); });
+  const auto& map = label ? ids.labels : ids.uuids;
+  auto it = map.find(dev);
+  return it == map.end() ? Value::null() : Value::text(it->second);
+}
+
+constexpr auto kProperties = std::to_array<P>({
+    {"Access", [](DiskRecord& r) { return Value::integer(r.mount.readOnly() ? 1 : 3); }},
+    {"Availability", [](DiskRecord&) { return nullValue(); }},
+    {"BlockSize",
+     [](DiskRecord& r) {
+       return fromStat(r, [](const struct statvfs& s) { return decimalText(s.f_frsize); });
+     }},
+    {"Caption", mountPoint},
+    {"Compressed",
+     [](DiskRecord& r) {
+       return Value::boolean(r.mount.fsType == "squashfs" ||
+                             hasOption(r.mount.superOptions, "compress") ||
+                             hasOption(r.mount.superOptions, "compress-force"));
+     }},
+    {"ConfigManagerErrorCode", [](DiskRecord&) { return nullValue(); }},
+    {"ConfigManagerUserConfig", [](DiskRecord&) { return nullValue(); }},
+    {"CreationClassName", [](DiskRecord&) { return Value::text("Win32_LogicalDisk"); }},
+    {"Description",
+     [](DiskRecord& r) {
+       static constexpr const char* kNames[] = {
+           nullptr,       nullptr,   "Removable Disk", "Local Fixed Disk", "Network Connection",
+           "CD-ROM Disc", "RAM Disk"};
+       return Value::text(kNames[r.driveType()]);
+     }},
+    {"DeviceID", mountPoint},
+    {"DriveType", [](DiskRecord& r) { return Value::integer(r.driveType()); }},
+    {"ErrorCleared", [](DiskRecord&) { return nullValue(); }},
+    {"ErrorDescription", [](DiskRecord&) { return nullValue(); }},
+    {"ErrorMethodology", [](DiskRecord&) { return nullValue(); }},
+    {"FileSystem", [](DiskRecord& r) { return Value::text(validUtf8(r.mount.fsType)); }},
+    {"FreeSpace",
+     [](DiskRecord& r) {
+       return fromStat(r, [](const struct statvfs& s) {
+         return decimalText(uint64_t{s.f_bavail} * s.f_frsize);
+       });
+     }},
+    {"InstallDate", [](DiskRecord&) { return nullValue(); }},
+    {"LastErrorCode", [](DiskRecord&) { return nullValue(); }},
+    {"MaximumComponentLength",
+     [](DiskRecord& r) {
+       return fromStat(r, [](const struct statvfs& s) {
+         return Value::integer(static_cast<int64_t>(s.f_namemax));
+       });
+     }},
+    {"MediaType",
+     [](DiskRecord& r) {
+       int64_t t = r.driveType();
+       return t == 3 ? Value::integer(12) : t == 2 ? Value::integer(11) : Value::null();
+     }},
+    {"Name", mountPoint},
+    {"NumberOfBlocks",
+     [](DiskRecord& r) {
+       return fromStat(r, [](const struct statvfs& s) { return decimalText(s.f_blocks); });
+     }},
+    {"PNPDeviceID", [](DiskRecord&) { return nullValue(); }},
+    {"PowerManagementCapabilities", [](DiskRecord&) { return nullValue(); }},
+    {"PowerManagementSupported", [](DiskRecord&) { return nullValue(); }},
+    {"ProviderName",
+     [](DiskRecord& r) {
+       return isNetworkFileSystem(r.mount.fsType) ? Value::text(validUtf8(r.mount.source))
+                                                  : Value::null();
+     }},
+    {"Purpose", [](DiskRecord&) { return nullValue(); }},
+    {"Size",
+     [](DiskRecord& r) {
+       return fromStat(r, [](const struct statvfs& s) {
+         return decimalText(uint64_t{s.f_blocks} * s.f_frsize);
+       });
+     }},
+    {"Status", [](DiskRecord&) { return nullValue(); }},
+    {"StatusInfo", [](DiskRecord&) { return nullValue(); }},
+    {"SupportsFileBasedCompression",
+     [](DiskRecord& r) {
+       auto s = supportsFileCompression(r.mount.fsType);
+       return s ? Value::boolean(*s) : Value::null();
+     }},
+    {"SystemCreationClassName", [](DiskRecord&) { return Value::text("Win32_ComputerSystem"); }},
+    {"SystemName",
+     [](DiskRecord& r) {
+       return nonEmptyTextOrNull(
+           r.context.hostname.get([&] { return HostInfo::read(r.context.root).hostname; }));
+     }},
+    {"VolumeName", [](DiskRecord& r) { return volumeId(r, true); }},
+    {"VolumeSerialNumber", [](DiskRecord& r) { return volumeId(r, false); }},
+});
+}  // namespace
+
+std::vector<MountEntry> visibleDataMounts(std::vector<MountEntry> mounts) {
+  std::unordered_map<std::string, size_t> last;
+  for (size_t i = 0; i < mounts.size(); ++i) last[mounts[i].mountPoint] = i;
+  std::vector<MountEntry> out;
+  for (size_t i = 0; i < mounts.size(); ++i)
+    if (last[mounts[i].mountPoint] == i && !isPseudoFileSystem(mounts[i].fsType))
+      out.push_back(std::move(mounts[i]));
+  return out;
+}
+
+namespace {
+// A file bind-mounted over another (a container's /etc/hosts) is no disk; network mounts are not
+// looked at, so a share that does not answer cannot hold the query up.
+bool isFileMount(const MountEntry& m) {
+  if (isNetworkFileSystem(m.fsType)) return false;
+  struct stat st {};
+  return ::lstat(m.mountPoint.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+}  // namespace
+
+LogicalDiskProvider::LogicalDiskProvider(SystemRoot root) : root_(std::move(root)) {}
+
+const SchemaPtr& LogicalDiskProvider::schema() const {
+  static const SchemaPtr s = makeSchema<DiskRecord>("Win32_LogicalDisk", "DeviceID", kProperties);
+  return s;
+}
+
+void LogicalDiskProvider::enumerate(const PropertySet& wanted,
+                                    const std::function<bool(ManagementObject&&)>& sink) {
+  auto text = readFile(joinPath(root_.proc, "self/mountinfo"), 16 << 20);
+  if (!text)
+    throw ComError(err::kWbemFailed, "Cannot read the mounted file systems", "Win32_LogicalDisk");
+  const std::vector<MountEntry> mounts = visibleDataMounts(parseMountInfo(*text));
+  DiskContext context{root_, {}, {}};
+  for (const MountEntry& m : mounts) {
+    if (isFileMount(m)) continue;
+    DiskRecord record{context, m, {}, {}, {}};
+    if (!sink(buildObject<DiskRecord>(schema(), kProperties, wanted, record))) return;
+  }
+}
+
+}  // namespace kestrava::service::linuxsys
