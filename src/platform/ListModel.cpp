@@ -2,6 +2,7 @@
 
 #include <QCollator>
 #include <QFont>
+#include <QLocale>
 #include <QMetaObject>
 #include <algorithm>
 #include <numeric>
@@ -210,8 +211,12 @@ void ListModel::scheduleFlush() {
 }
 
 std::vector<uint32_t> ListModel::sortedOrder() const {
-  // Natural order: runs of digits compare by value, other text without regard to case.
-  QCollator collator;
+  // Natural order: runs of digits compare by value, other text without regard to case. The C
+  // locale has no collation (Qt then compares code units and ignores both settings), so it
+  // sorts by the root order, which English shares.
+  QLocale locale;
+  if (locale.language() == QLocale::C) locale = QLocale(QLocale::English);
+  QCollator collator(locale);
   collator.setNumericMode(true);
   collator.setCaseSensitivity(Qt::CaseInsensitive);
   std::vector<QCollatorSortKey> keys;
