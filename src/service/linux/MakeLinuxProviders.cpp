@@ -1,4 +1,5 @@
 #include "service/Providers.h"
+#include "service/linux/EventLogFileProvider.h"
 #include "service/linux/LogicalDiskProvider.h"
 #include "service/linux/ProcessProvider.h"
 #include "service/linux/ProcessorProvider.h"
@@ -13,6 +14,7 @@ ProviderList makeLinuxProviders() {
   list.push_back(std::make_unique<ProcessProvider>(root));
   list.push_back(std::make_unique<ProcessorProvider>(root));
   list.push_back(std::make_unique<LogicalDiskProvider>(root));
+  list.push_back(std::make_unique<EventLogFileProvider>(root));
   return list;
 }
 

@@ -46,7 +46,7 @@ template <class T>
 class Lazy {
  public:
   template <class Make>
-  const T& get(Make&& make) {
+  T& get(Make&& make) {
     if (!value_) value_.emplace(make());
     return *value_;
   }

@@ -1,0 +1,241 @@
+#include "service/linux/EventLogFileProvider.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utmp.h>
+
+#include <array>
+
+#include "service/linux/CimDateTime.h"
+#include "service/linux/FileAccess.h"
+#include "service/linux/HostInfo.h"
+#include "service/linux/LogRecords.h"
+#include "service/linux/LogTree.h"
+#include "service/linux/MountInfo.h"
+#include "service/linux/PropertyTable.h"
+#include "service/linux/Utf8Text.h"
+
+namespace kestrava::service::linuxsys {
+
+namespace {
+struct LogContext {
+  const SystemRoot& root;
+  Lazy<std::string> hostname;
+  Lazy<std::vector<MountEntry>> mounts;
+};
+
+// The open file and its first bytes, read once for the kind and the record count.
+struct FileHead {
+  UniqueFd fd;
+  std::string bytes;
+};
+
+// One log file; its metadata and contents are read on first use.
+struct LogRecord {
+  LogContext& context;
+  const std::string& rel;
+  const std::string& key;
+  std::string path;
+  Lazy<std::optional<struct statx>> meta;
+  Lazy<std::optional<FileHead>> head;
+  Lazy<std::optional<int64_t>> records;
+  Lazy<const MountEntry*> mount;
+
+  const struct statx* stat() {
+    const auto& m = meta.get([&]() -> std::optional<struct statx> {
+      struct statx sx {};
+      if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
+                  &sx) != 0)
+        return std::nullopt;
+      return sx;
+    });
+    return m ? &*m : nullptr;
+  }
+  FileHead* fileHead() {
+    auto& h = head.get([&]() -> std::optional<FileHead> {
+      UniqueFd fd = openAt(AT_FDCWD, path.c_str(), O_NOFOLLOW | O_NONBLOCK);
+      if (!fd) return std::nullopt;  // a log the user may not read
+      std::string bytes(4096, '\0');
+      ssize_t n = ::pread(fd.get(), bytes.data(), bytes.size(), 0);
+      if (n < 0) return std::nullopt;
+      bytes.resize(static_cast<size_t>(n));
+      return FileHead{std::move(fd), std::move(bytes)};
+    });
+    return h ? &*h : nullptr;
+  }
+  std::optional<LogKind> kind() {
+    if (auto byName = classifyLogByName(rel)) return byName;
+    FileHead* h = fileHead();
+    return h ? std::optional(classifyLog(rel, h->bytes)) : std::nullopt;
+  }
+  std::optional<int64_t> recordCount();
+  const MountEntry* containingMount();
+};
+
+std::optional<int64_t> LogRecord::recordCount() {
+  return records.get([&]() -> std::optional<int64_t> {
+    auto k = kind();
+    FileHead* h = fileHead();
+    if (!k || !h) return std::nullopt;
+    if (*k == LogKind::Text) return countLines(h->fd.get(), kMaxCountedLogBytes);
+    if (*k == LogKind::Journal) {
+      std::string header(kJournalHeaderSize, '\0');
+      ssize_t n = ::pread(h->fd.get(), header.data(), header.size(), 0);
+      return n > 0 ? journalEntries(std::string_view(header.data(), static_cast<size_t>(n)))
+                   : std::nullopt;
+    }
+    const struct statx* s = stat();
+    if (*k == LogKind::LoginRecords && s && s->stx_size % sizeof(struct utmp) == 0)
+      return static_cast<int64_t>(s->stx_size / sizeof(struct utmp));
+    return std::nullopt;  // compressed and binary logs have no count that is cheap and faithful
+  });
+}
+
+// The mount holding the file: same device, and the longest mount point that prefixes the path.
+const MountEntry* LogRecord::containingMount() {
+  return mount.get([&]() -> const MountEntry* {
+    const struct statx* s = stat();
+    if (!s) return nullptr;
+    const auto& mounts = context.mounts.get([&] {
+      auto text = readFile(joinPath(context.root.proc, "self/mountinfo"), 16 << 20);
+      return text ? parseMountInfo(*text) : std::vector<MountEntry>{};
+    });
+    const MountEntry* best = nullptr;
+    for (const auto& m : mounts) {
+      if (m.major != s->stx_dev_major || m.minor != s->stx_dev_minor) continue;
+      const bool prefix = m.mountPoint == "/" || path.starts_with(m.mountPoint + "/");
+      if (!best || (prefix && m.mountPoint.size() > best->mountPoint.size())) best = &m;
+    }
+    return best;
+  });
+}
+
+using P = PropertySpec<LogRecord>;
+
+Value fullPath(LogRecord& r) {
+  return Value::text(validUtf8(r.path));
+}
+
+Value fileTime(LogRecord& r, struct statx_timestamp statx::*field, unsigned needMask = 0) {
+  const struct statx* s = r.stat();
+  if (!s || (needMask && !(s->stx_mask & needMask))) return Value::null();
+  const struct statx_timestamp& t = s->*field;
+  if (needMask && t.tv_sec == 0 && t.tv_nsec == 0) return Value::null();  // birth time not kept
+  return Value::text(cimLocalDateTime(t.tv_sec, static_cast<int32_t>(t.tv_nsec / 1000)));
+}
+
+Value attribute(LogRecord& r, uint64_t attr) {
+  const struct statx* s = r.stat();
+  if (!s || !(s->stx_attributes_mask & attr)) return Value::null();
+  return Value::boolean((s->stx_attributes & attr) != 0);
+}
+
+Value access(LogRecord& r, int mode) {
+  return Value::boolean(::faccessat(AT_FDCWD, r.path.c_str(), mode, AT_EACCESS) == 0);
+}
+
+std::string_view baseName(const std::string& rel) {
+  return std::string_view(rel).substr(rel.rfind('/') + 1);
+}
+
+constexpr auto kProperties = std::to_array<P>({
+    {"AccessMask", [](LogRecord&) { return nullValue(); }},
+    {"Archive", [](LogRecord&) { return nullValue(); }},
+    {"Caption", fullPath},
+    {"Compressed",
+     [](LogRecord& r) {
+       if (!compressionMethod(r.rel).empty()) return Value::boolean(true);
+       return attribute(r, STATX_ATTR_COMPRESSED);
+     }},
+    {"CompressionMethod",
+     [](LogRecord& r) {
+       std::string_view m = compressionMethod(r.rel);
+       return m.empty() ? Value::null() : Value::text(std::string(m));
+     }},
+    {"CreationClassName", [](LogRecord&) { return Value::text("Win32_NTEventLogFile"); }},
+    {"CreationDate", [](LogRecord& r) { return fileTime(r, &statx::stx_btime, STATX_BTIME); }},
+    {"CSCreationClassName", [](LogRecord&) { return Value::text("Win32_ComputerSystem"); }},
+    {"CSName",
+     [](LogRecord& r) {
+       return nonEmptyTextOrNull(
+           r.context.hostname.get([&] { return HostInfo::read(r.context.root).hostname; }));
+     }},
+    {"Description", fullPath},
+    {"Drive",
+     [](LogRecord& r) {
+       const MountEntry* m = r.containingMount();
+       return m ? Value::text(validUtf8(m->mountPoint)) : Value::null();
+     }},
+    {"EightDotThreeFileName", [](LogRecord&) { return nullValue(); }},
+    {"Encrypted", [](LogRecord& r) { return attribute(r, STATX_ATTR_ENCRYPTED); }},
+    {"EncryptionMethod", [](LogRecord&) { return nullValue(); }},
+    {"Extension", [](LogRecord& r) { return Value::text(validUtf8(logExtension(r.rel))); }},
+    {"FileName",
+     [](LogRecord& r) {
+       std::string_view base = baseName(r.rel);
+       std::string_view ext = logExtension(r.rel);
+       return Value::text(
+           validUtf8(ext.empty() ? base : base.substr(0, base.size() - ext.size() - 1)));
+     }},
+    {"FileSize",
+     [](LogRecord& r) {
+       const struct statx* s = r.stat();
+       return s ? decimalText(s->stx_size) : Value::null();
+     }},
+    {"FileType",
+     [](LogRecord& r) {
+       static constexpr const char* kNames[] = {"Text log", "Compressed log", "Journal",
+                                                "Login records", "Binary log"};
+       auto k = r.kind();
+       return k ? Value::text(kNames[static_cast<int>(*k)]) : Value::null();
+     }},
+    {"FSCreationClassName", [](LogRecord&) { return Value::text("Win32_FileSystem"); }},
+    {"FSName",
+     [](LogRecord& r) {
+       const MountEntry* m = r.containingMount();
+       return m ? Value::text(validUtf8(m->fsType)) : Value::null();
+     }},
+    {"Hidden", [](LogRecord& r) { return Value::boolean(baseName(r.rel).starts_with('.')); }},
+    {"InstallDate", [](LogRecord&) { return nullValue(); }},
+    {"InUseCount", [](LogRecord&) { return nullValue(); }},
+    {"LastAccessed", [](LogRecord& r) { return fileTime(r, &statx::stx_atime); }},
+    {"LastModified", [](LogRecord& r) { return fileTime(r, &statx::stx_mtime); }},
+    {"LogFileName", [](LogRecord& r) { return Value::text(validUtf8(r.key)); }},
+    {"Manufacturer", [](LogRecord&) { return nullValue(); }},
+    {"MaxFileSize", [](LogRecord&) { return nullValue(); }},
+    {"Name", fullPath},
+    {"NumberOfRecords", [](LogRecord& r) { return integerOrNull(r.recordCount()); }},
+    {"OverWriteOutDated", [](LogRecord&) { return nullValue(); }},
+    {"OverWritePolicy", [](LogRecord&) { return nullValue(); }},
+    {"Path",
+     [](LogRecord& r) { return Value::text(validUtf8(r.path.substr(0, r.path.rfind('/') + 1))); }},
+    {"Readable", [](LogRecord& r) { return access(r, R_OK); }},
+    {"Sources", [](LogRecord&) { return nullValue(); }},
+    {"Status", [](LogRecord&) { return nullValue(); }},
+    {"System", [](LogRecord&) { return nullValue(); }},
+    {"Version", [](LogRecord&) { return nullValue(); }},
+    {"Writeable", [](LogRecord& r) { return access(r, W_OK); }},
+});
+}  // namespace
+
+EventLogFileProvider::EventLogFileProvider(SystemRoot root) : root_(std::move(root)) {}
+
+const SchemaPtr& EventLogFileProvider::schema() const {
+  static const SchemaPtr s =
+      makeSchema<LogRecord>("Win32_NTEventLogFile", "LogFileName", kProperties);
+  return s;
+}
+
+void EventLogFileProvider::enumerate(const PropertySet& wanted,
+                                     const std::function<bool(ManagementObject&&)>& sink) {
+  const std::vector<std::string> files = scanLogTree(root_.varLog);
+  const std::vector<std::string> keys = assignLogKeys(files);
+  LogContext context{root_, {}, {}};
+  for (size_t i = 0; i < files.size(); ++i) {
+    LogRecord record{context, files[i], keys[i], joinPath(root_.varLog, files[i]), {}, {}, {}, {}};
+    if (!sink(buildObject<LogRecord>(schema(), kProperties, wanted, record))) return;
+  }
+}
+
+}  // namespace kestrava::service::linuxsys
