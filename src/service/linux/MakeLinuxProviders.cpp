@@ -1,6 +1,8 @@
 #include "service/Providers.h"
+#include "service/linux/ComputerSystemProvider.h"
 #include "service/linux/EventLogFileProvider.h"
 #include "service/linux/LogicalDiskProvider.h"
+#include "service/linux/OperatingSystemProvider.h"
 #include "service/linux/ProcessProvider.h"
 #include "service/linux/ProcessorProvider.h"
 #include "service/linux/SystemRoot.h"
@@ -11,10 +13,12 @@ ProviderList makeLinuxProviders() {
   using namespace linuxsys;
   const SystemRoot root = SystemRoot::live();
   ProviderList list;
+  list.push_back(std::make_unique<ComputerSystemProvider>(root));
+  list.push_back(std::make_unique<EventLogFileProvider>(root));
+  list.push_back(std::make_unique<LogicalDiskProvider>(root));
+  list.push_back(std::make_unique<OperatingSystemProvider>(root));
   list.push_back(std::make_unique<ProcessProvider>(root));
   list.push_back(std::make_unique<ProcessorProvider>(root));
-  list.push_back(std::make_unique<LogicalDiskProvider>(root));
-  list.push_back(std::make_unique<EventLogFileProvider>(root));
   return list;
 }
 
