@@ -7,6 +7,7 @@
 #include "core/ClassSchema.h"
 #include "core/ComError.h"
 #include "remote/RemoteConnection.h"
+#include "service/local/MakeLocalConnection.h"
 
 namespace kestrava {
 
@@ -17,21 +18,6 @@ std::string hostName() {
   return buf;
 }
 
-// Answers no class yet: every query is refused as an invalid class.
-class UnavailableLocalConnection final : public Connection {
- public:
-  std::unique_ptr<ObjectStream> execQuery(std::string_view) override { invalidClass(); }
-  ManagementObject getObject(std::string_view) override { invalidClass(); }
-  Value execMethod(std::string_view, std::string_view) override { invalidClass(); }
-  SubscriptionId subscribe(std::string_view, EventCallback) override { return ++next_; }
-  void cancel(SubscriptionId) override {}
-
- private:
-  [[noreturn]] static void invalidClass() {
-    throw ComError(err::kWbemInvalidClass, "Invalid class", "SWbemServicesEx");
-  }
-  SubscriptionId next_ = 0;
-};
 }  // namespace
 
 bool namesLocalComputer(std::string_view computer) {
@@ -41,7 +27,7 @@ bool namesLocalComputer(std::string_view computer) {
 }
 
 std::unique_ptr<Connection> connectComputer(const std::string& computer) {
-  if (namesLocalComputer(computer)) return std::make_unique<UnavailableLocalConnection>();
+  if (namesLocalComputer(computer)) return service::makeLocalConnection();
   return remote::connectOverSsh(computer);
 }
 
