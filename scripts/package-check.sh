@@ -144,15 +144,24 @@ man_page kestrava
 
 if [ "$has_query" = yes ]; then
   man_page kestrava-query
+  check "every option of kestrava-query --help is in its manual page" \
+    bash -c "page=\$(MANWIDTH=200 man -l /usr/share/man/man1/kestrava-query.1.gz 2>/dev/null ||
+        MANWIDTH=200 man -l '$tree/usr/share/man/man1/kestrava-query.1.gz');
+      for o in \$(/usr/bin/kestrava-query --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+        grep -qe \"\$o\" <<<\"\$page\" || { echo \"not in the manual page: \$o\"; exit 1; }; done"
   check "installed kestrava-query --version prints the package's version" \
     bash -c "/usr/bin/kestrava-query --version | tee /dev/stderr | grep -qF '${version%-*}'"
   check "installed kestrava-query \"Select * From Win32_OperatingSystem\" prints this system" \
     bash -c "out=\$(timeout 60 /usr/bin/kestrava-query 'Select * From Win32_OperatingSystem') &&
-      printf '%s\n' \"\$out\" | head -3 && [ \$(printf '%s\n' \"\$out\" | wc -l) -ge 2 ]"
+      printf '%s\n' \"\$out\" | head -3 && [ \$(printf '%s\n' \"\$out\" | wc -l) -ge 2 ] &&
+      head -1 <<<\"\$out\" | grep -q Caption"
   check "installed kestrava-query refuses a bad query on stderr with a failure status" \
     bash -c "err=\$(timeout 60 /usr/bin/kestrava-query 'Select From' 2>&1 >/dev/null); rc=\$?;
       [ \$rc -ge 1 ] && [ \$rc -le 125 ] && grep -qi 'invalid query' <<<\"\$err\" ||
       { echo \"status \$rc: \$err\"; exit 1; }"
+  check "installed kestrava-query refuses an unknown option with status 2" \
+    bash -c "/usr/bin/kestrava-query --no-such-option 'Select * From Win32_Process' >/dev/null 2>&1;
+      rc=\$?; [ \$rc -eq 2 ] || { echo \"status \$rc\"; exit 1; }"
 fi
 
 if [ -n "$agent_deb" ]; then
