@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/Value.h"
+
+namespace kestrava::query {
+
+// Text as valid UTF-8: every byte that starts no valid sequence becomes U+FFFD.
+std::string validUtf8(std::string_view text);
+
+// A value as one line of a table cell: valid UTF-8, control characters shown as \n, \t, \xHH;
+// null and empty as nothing; arrays as {a, b}.
+std::string cellText(const Value& value);
+
+// A value as a CSV field's content: valid UTF-8, line breaks kept (the field gets quoted);
+// null and empty as nothing; arrays as {a, b}.
+std::string plainText(const Value& value);
+
+// Columns a text takes on a terminal: wide East Asian characters two, combining marks none.
+size_t displayWidth(std::string_view utf8);
+
+}  // namespace kestrava::query

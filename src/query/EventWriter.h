@@ -1,0 +1,28 @@
+#pragma once
+
+#include <ostream>
+#include <string_view>
+
+#include "core/Connection.h"
+#include "query/ObjectWriter.h"
+
+namespace kestrava::query {
+
+// Writes modification events as they come, one per line (CSV: one row per changed property):
+//   table  2026-12-09T12:00:00  Win32_Service='ssh.service'  State: Running -> Stopped
+//   csv    Time,Path,Property,Previous,Current
+//   json   {"time":"...","event":"__InstanceModificationEvent","path":"...",
+//           "TargetInstance":{...},"PreviousInstance":{...}}
+class EventWriter {
+ public:
+  EventWriter(OutputFormat format, std::ostream& out) : format_(format), out_(out) {}
+
+  void write(const EventObject& event, std::string_view time);
+
+ private:
+  OutputFormat format_;
+  std::ostream& out_;
+  bool headerWritten_ = false;
+};
+
+}  // namespace kestrava::query

@@ -1,0 +1,61 @@
+#include "query/ObjectWriter.h"
+
+#include "core/ClassSchema.h"
+#include "query/CellText.h"
+#include "query/CsvWriter.h"
+#include "query/JsonText.h"
+#include "query/JsonWriter.h"
+#include "query/TableWriter.h"
+
+namespace kestrava::query {
+
+std::optional<OutputFormat> parseOutputFormat(std::string_view name) {
+  if (equalsIgnoreCase(name, "table")) return OutputFormat::Table;
+  if (equalsIgnoreCase(name, "csv")) return OutputFormat::Csv;
+  if (equalsIgnoreCase(name, "json")) return OutputFormat::Json;
+  return std::nullopt;
+}
+
+std::unique_ptr<ObjectWriter> makeObjectWriter(OutputFormat format, std::ostream& out) {
+  switch (format) {
+    case OutputFormat::Csv:
+      return std::make_unique<CsvWriter>(out);
+    case OutputFormat::Json:
+      return std::make_unique<JsonWriter>(out);
+    case OutputFormat::Table:
+      break;
+  }
+  return std::make_unique<TableWriter>(out);
+}
+
+void writeSingleObject(OutputFormat format, const ManagementObject& object, std::ostream& out) {
+  if (format == OutputFormat::Json) {
+    std::string line;
+    appendJsonObject(line, object);
+    out << line << '\n';
+  } else if (format == OutputFormat::Csv) {
+    CsvWriter writer(out);
+    writer.write(object);
+    writer.finish();
+  } else if (const auto& schema = object.schema()) {
+    std::vector<std::vector<std::string>> rows{{"Property", "Value"}};
+    for (size_t i = 0; i < schema->size(); ++i)
+      rows.push_back({validUtf8(schema->properties()[i]), cellText(object.at(i))});
+    TableWriter::layOut(rows, {false, false}, out);
+  }
+  out.flush();
+}
+
+void writeReturnValue(OutputFormat format, const Value& value, std::ostream& out) {
+  std::string text;
+  if (format == OutputFormat::Json)
+    appendJsonValue(text, value);
+  else if (value.isNull())
+    text = "null";
+  else
+    text = cellText(value);
+  out << text << '\n';
+  out.flush();
+}
+
+}  // namespace kestrava::query

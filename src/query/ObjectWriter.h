@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string_view>
+
+#include "core/ManagementObject.h"
+
+namespace kestrava::query {
+
+enum class OutputFormat { Table, Csv, Json };
+
+std::optional<OutputFormat> parseOutputFormat(std::string_view name);
+
+// Writes the objects of one query in one format. finish() completes the output (a table is
+// only laid out then; a JSON array is closed) and must be called also after a failed query.
+class ObjectWriter {
+ public:
+  virtual ~ObjectWriter() = default;
+  virtual void write(const ManagementObject& object) = 0;
+  virtual void finish() = 0;
+};
+
+std::unique_ptr<ObjectWriter> makeObjectWriter(OutputFormat format, std::ostream& out);
+
+// One object by itself: a table as a property/value sheet, CSV as a header and one row, JSON as
+// one object.
+void writeSingleObject(OutputFormat format, const ManagementObject& object, std::ostream& out);
+
+// A method's return value: as text, or as a JSON value.
+void writeReturnValue(OutputFormat format, const Value& value, std::ostream& out);
+
+}  // namespace kestrava::query
