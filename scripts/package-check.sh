@@ -151,10 +151,10 @@ if [ "$has_query" = yes ]; then
         grep -qe \"\$o\" <<<\"\$page\" || { echo \"not in the manual page: \$o\"; exit 1; }; done"
   check "installed kestrava-query --version prints the package's version" \
     bash -c "/usr/bin/kestrava-query --version | tee /dev/stderr | grep -qF '${version%-*}'"
-  check "installed kestrava-query \"Select * From Win32_OperatingSystem\" prints this system" \
+  check "installed kestrava-query \"Select * From Win32_OperatingSystem\" prints the name of this system" \
     bash -c "out=\$(timeout 60 /usr/bin/kestrava-query 'Select * From Win32_OperatingSystem') &&
-      printf '%s\n' \"\$out\" | head -3 && [ \$(printf '%s\n' \"\$out\" | wc -l) -ge 2 ] &&
-      head -1 <<<\"\$out\" | grep -q Caption"
+      printf '%s\n' \"\$out\" | head -3 | cut -c1-160 && [ \$(printf '%s\n' \"\$out\" | wc -l) -ge 3 ] &&
+      head -1 <<<\"\$out\" | grep -q Caption && . /etc/os-release && grep -qF \"\$PRETTY_NAME\" <<<\"\$out\""
   check "installed kestrava-query refuses a bad query on stderr with a failure status" \
     bash -c "err=\$(timeout 60 /usr/bin/kestrava-query 'Select From' 2>&1 >/dev/null); rc=\$?;
       [ \$rc -ge 1 ] && [ \$rc -le 125 ] && grep -qi 'invalid query' <<<\"\$err\" ||
