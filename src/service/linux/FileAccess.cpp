@@ -19,14 +19,17 @@ UniqueFd openAt(int dirFd, const char* path, int flags) {
 
 namespace {
 // Reads until cap bytes or end of file; -1 on a read error (a process that has gone: ESRCH).
+// A short read ends the file: /proc's files and regular files deliver everything they hold in
+// one read unless the buffer fills, so the usual second read that returns 0 is saved.
 ptrdiff_t readAll(int fd, char* buf, size_t cap) {
   size_t got = 0;
   while (got < cap) {
-    ssize_t n = ::read(fd, buf + got, cap - got);
+    const size_t want = cap - got;
+    ssize_t n = ::read(fd, buf + got, want);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return -1;
-    if (n == 0) break;
     got += static_cast<size_t>(n);
+    if (static_cast<size_t>(n) < want) break;
   }
   return static_cast<ptrdiff_t>(got);
 }
