@@ -3,6 +3,8 @@
 #include <fstream>
 #include <vector>
 
+#include "service/Utf8.h"
+
 namespace kestrava::service {
 
 namespace {
@@ -14,43 +16,23 @@ std::string_view trim(std::string_view s) {
   return s.substr(b, e - b + 1);
 }
 
-// Length of the valid UTF-8 sequence that starts at s[i], or 0.
-size_t sequenceLength(std::string_view s, size_t i) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-  if (n == 0 || i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k)
-    if ((static_cast<unsigned char>(s[i + k]) >> 6) != 0x2) return 0;
-  const auto c1 = n > 1 ? static_cast<unsigned char>(s[i + 1]) : 0;
-  if (n == 2 && c < 0xC2) return 0;                                                 // overlong
-  if (n == 3 && ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 >= 0xA0))) return 0;  // surrogate
-  if (n == 4 && ((c == 0xF0 && c1 < 0x90) || c > 0xF4 || (c == 0xF4 && c1 >= 0x90))) return 0;
-  return n;
-}
-
 }  // namespace
 
 bool isValidUtf8(std::string_view text) {
-  for (size_t i = 0; i < text.size();) {
-    size_t n = sequenceLength(text, i);
-    if (n == 0) return false;
-    i += n;
-  }
+  for (size_t pos = 0; pos < text.size();)
+    if (isInvalidByte(decodeUtf8(text, pos))) return false;
   return true;
 }
 
 std::string withValidUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    size_t n = sequenceLength(text, i);
-    if (n == 0) {
+  for (size_t pos = 0; pos < text.size();) {
+    char32_t c = decodeUtf8(text, pos);
+    if (isInvalidByte(c))
       out += '?';
-      ++i;
-    } else {
-      out.append(text.substr(i, n));
-      i += n;
-    }
+    else
+      appendUtf8(out, c);
   }
   return out;
 }

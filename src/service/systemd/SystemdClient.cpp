@@ -71,12 +71,13 @@ int readUnitList(sd_bus_message* m, std::map<std::string, UnitRecord>& units) {
     unit.loadState = load;
     unit.activeState = active;
     unit.subState = sub;
+    unit.listed = true;
   }
   return r < 0 ? r : sd_bus_message_exit_container(m);
 }
 
 // a(ss): the unit file's path and its state.
-int readUnitFileList(sd_bus_message* m, std::map<std::string, UnitRecord>& units) {
+int readUnitFileList(sd_bus_message* m, std::map<std::string, std::string>& files) {
   int r = sd_bus_message_enter_container(m, 'a', "(ss)");
   if (r < 0) return r;
   const char *path, *state;
@@ -84,9 +85,7 @@ int readUnitFileList(sd_bus_message* m, std::map<std::string, UnitRecord>& units
     std::string_view p(path);
     std::string name(p.substr(p.rfind('/') + 1));
     if (!isServiceUnitName(name) || std::string_view(state) == "alias") continue;
-    UnitRecord& unit = units[name];
-    unit.name = name;
-    unit.unitFileState = state;
+    files[name] = state;
   }
   return r < 0 ? r : sd_bus_message_exit_container(m);
 }
@@ -124,6 +123,10 @@ std::unique_ptr<SystemdClient> SystemdClient::open(std::chrono::milliseconds pro
 sd_bus* SystemdClient::bus() {
   if (bus_ && sd_bus_is_open(bus_.get()) > 0) return bus_.get();
   // The bus went away (a restarted bus daemon): open it anew for this request.
+  filesChangedMatch_.reset();
+  reloadingMatch_.reset();
+  unitFilesRead_.reset();
+  idleUnits_.clear();
   bus_.reset();
   managerUser_.reset();
   sd_bus* raw = nullptr;
@@ -132,56 +135,125 @@ sd_bus* SystemdClient::bus() {
   return raw;
 }
 
+int SystemdClient::onUnitFilesChanged(sd_bus_message*, void* userdata, sd_bus_error*) {
+  static_cast<SystemdClient*>(userdata)->unitFilesRead_.reset();
+  return 0;
+}
+
+void SystemdClient::watchUnitFiles(sd_bus* b) {
+  if (filesChangedMatch_) return;
+  sd_bus_slot* changed = nullptr;
+  sd_bus_slot* reloading = nullptr;
+  if (sd_bus_match_signal(b, &changed, kDestination, kManagerPath, kManager, "UnitFilesChanged",
+                          &SystemdClient::onUnitFilesChanged, this) < 0)
+    return;
+  SlotPtr changedMatch(changed);
+  if (sd_bus_match_signal(b, &reloading, kDestination, kManagerPath, kManager, "Reloading",
+                          &SystemdClient::onUnitFilesChanged, this) < 0)
+    return;
+  SlotPtr reloadingMatch(reloading);
+  // systemd sends its signals to the bus only while somebody is subscribed.
+  BusError error;
+  if (sd_bus_call_method(b, kDestination, kManagerPath, kManager, "Subscribe", error.get(), nullptr,
+                         "") < 0)
+    return;
+  filesChangedMatch_ = std::move(changedMatch);
+  reloadingMatch_ = std::move(reloadingMatch);
+}
+
+bool SystemdClient::fileListFresh() const {
+  return filesChangedMatch_ && unitFilesRead_ &&
+         std::chrono::steady_clock::now() - *unitFilesRead_ < kFileListLifetime;
+}
+
 std::vector<UnitRecord> SystemdClient::listServices() {
   sd_bus* b = bus();
+  watchUnitFiles(b);
+  // Deliver the change signals that came since the last look (bounded: a few at most).
+  for (int i = 0; i < 1000 && sd_bus_process(b, nullptr) > 0; ++i) {
+  }
   std::map<std::string, UnitRecord> units;
   CallBatch batch(b, 2, kReadTimeout);
-  auto reader = [&units](auto readList, std::string_view doing) {
-    return [&units, readList, doing](sd_bus_message* reply, const BusFailure* failure) {
-      if (failure) throw toComError(*failure, doing);
-      check(readList(reply, units), doing);
-    };
-  };
-  batch.add(listCall(b, "ListUnitsByPatterns"), reader(readUnitList, "Listing units"));
-  batch.add(listCall(b, "ListUnitFilesByPatterns"), reader(readUnitFileList, "Listing unit files"));
+  batch.add(listCall(b, "ListUnitsByPatterns"),
+            [&units](sd_bus_message* reply, const BusFailure* failure) {
+              if (failure) throw toComError(*failure, "Listing units");
+              check(readUnitList(reply, units), "Listing units");
+            });
+  if (!fileListFresh()) {
+    idleUnits_.clear();
+    const auto asked = std::chrono::steady_clock::now();
+    batch.add(listCall(b, "ListUnitFilesByPatterns"),
+              [this, asked](sd_bus_message* reply, const BusFailure* failure) {
+                if (failure) throw toComError(*failure, "Listing unit files");
+                std::map<std::string, std::string> files;
+                check(readUnitFileList(reply, files), "Listing unit files");
+                unitFiles_ = std::move(files);
+                unitFilesRead_ = asked;
+              });
+  }
   batch.run();
+  for (const auto& [name, state] : unitFiles_) {
+    UnitRecord& unit = units[name];
+    unit.name = name;
+    if (unit.unitFileState.empty()) unit.unitFileState = state;
+  }
   std::vector<UnitRecord> sorted;
   sorted.reserve(units.size());
   for (auto& [name, unit] : units) sorted.push_back(std::move(unit));
   return sorted;
 }
 
-void SystemdClient::readProperties(std::vector<UnitRecord>& units, bool unitInterface,
-                                   bool serviceInterface) {
-  if (!unitInterface && !serviceInterface) return;
+void SystemdClient::fetchProperties(std::vector<UnitRecord*>& units, bool unitInterface,
+                                    bool serviceInterface) {
+  if (units.empty() || (!unitInterface && !serviceInterface)) return;
+  // Both interfaces in one call ("" asks for every interface): systemd loads a unit that is only
+  // installed for the call and may unload it right after, so one call loads it once.
+  const char* interface = !serviceInterface ? kUnitInterface
+                          : !unitInterface  ? kServiceInterface
+                                            : "";
   sd_bus* b = bus();
   CallBatch batch(b, kWindow, kReadTimeout);
-  auto add = [&](UnitRecord& unit, const std::string& path, const char* interface,
-                 bool UnitRecord::*answered) {
-    MessagePtr m = newCall(b, path.c_str(), "org.freedesktop.DBus.Properties", "GetAll");
+  for (UnitRecord* unit : units) {
+    MessagePtr m =
+        newCall(b, unitObjectPath(unit->name).c_str(), "org.freedesktop.DBus.Properties", "GetAll");
     check(sd_bus_message_append(m.get(), "s", interface), "Preparing a request to systemd");
-    batch.add(std::move(m), [&unit, answered](sd_bus_message* reply, const BusFailure* failure) {
+    batch.add(std::move(m), [unit, unitInterface, serviceInterface](sd_bus_message* reply,
+                                                                    const BusFailure* failure) {
       throwIfTransport(failure, "Reading unit properties");
-      if (reply) unit.*answered = parseUnitProperties(reply, unit);
+      if (!reply || !parseUnitProperties(reply, *unit)) return;
+      unit->unitRead = unitInterface;
+      unit->serviceRead = serviceInterface;
     });
-  };
-  for (UnitRecord& unit : units) {
-    const std::string path = unitObjectPath(unit.name);
-    if (unitInterface) add(unit, path, kUnitInterface, &UnitRecord::unitRead);
-    if (serviceInterface) add(unit, path, kServiceInterface, &UnitRecord::serviceRead);
   }
   batch.run();
 }
 
+void SystemdClient::readProperties(std::vector<UnitRecord>& units, bool unitInterface,
+                                   bool serviceInterface) {
+  if (!unitInterface && !serviceInterface) return;
+  std::vector<UnitRecord*> toRead;
+  for (UnitRecord& unit : units) {
+    auto kept = unit.listed ? idleUnits_.end() : idleUnits_.find(unit.name);
+    if (kept != idleUnits_.end() && (kept->second.unitRead || !unitInterface) &&
+        (kept->second.serviceRead || !serviceInterface))
+      unit = kept->second;
+    else
+      toRead.push_back(&unit);
+  }
+  fetchProperties(toRead, unitInterface, serviceInterface);
+  for (UnitRecord* unit : toRead)
+    if (!unit->listed && (unit->unitRead || unit->serviceRead)) idleUnits_[unit->name] = *unit;
+}
+
 std::optional<UnitRecord> SystemdClient::readUnit(const std::string& name) {
   if (!isServiceUnitName(name)) return std::nullopt;
-  std::vector<UnitRecord> one(1);
-  one[0].name = name;
-  readProperties(one, true, true);
-  UnitRecord& unit = one[0];
+  UnitRecord unit;
+  unit.name = name;
+  std::vector<UnitRecord*> one{&unit};
+  fetchProperties(one, true, true);
   if (!unit.unitRead || unit.id != name) return std::nullopt;
   if (unit.loadState == "not-found" && unit.activeState == "inactive") return std::nullopt;
-  return std::move(unit);
+  return unit;
 }
 
 const std::string& SystemdClient::managerUser() {

@@ -29,6 +29,7 @@ struct UnitRecord {
   uint64_t timeoutStartUSec = 0;
   uint64_t timeoutStopUSec = 0;
 
+  bool listed = false;       // loaded: ListUnits reported it
   bool unitRead = false;     // org.freedesktop.systemd1.Unit properties answered
   bool serviceRead = false;  // org.freedesktop.systemd1.Service properties answered
   bool mainStopped = false;  // the main process is stopped by a signal (state T)

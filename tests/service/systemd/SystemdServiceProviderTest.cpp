@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -13,6 +15,7 @@
 #include "service/Providers.h"
 #include "service/systemd/ProcState.h"
 #include "service/systemd/ServiceSchema.h"
+#include "service/systemd/SystemdFixture.h"
 #include "service/systemd/SysvServiceProvider.h"
 
 namespace kestrava::service::systemd {
@@ -20,27 +23,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kLong = "kestrava-test-long.service";
-const std::string kCycle = "kestrava-test-cycle.service";
-const std::string kPause = "kestrava-test-pause.service";
-const std::string kExit = "kestrava-test-exit.service";
-const std::string kFail = "kestrava-test-fail.service";
-const std::string kMasked = "kestrava-test-masked.service";
-
-bool fixturesRequired() {
-  const char* v = ::getenv("KESTRAVA_REQUIRE_FIXTURES");
-  return v && std::string(v) == "1";
-}
-
-// Skips without the private user manager (scripts/fixtures/systemd-user.sh); fails instead when
-// the fixtures are required.
-#define NEED_SYSTEMD_FIXTURE()                                                         \
-  do {                                                                                 \
-    if (!::getenv("KESTRAVA_TEST_SYSTEMD")) {                                          \
-      if (fixturesRequired()) FAIL() << "KESTRAVA_TEST_SYSTEMD is not set";            \
-      GTEST_SKIP() << "no private service manager (scripts/fixtures/systemd-user.sh)"; \
-    }                                                                                  \
-  } while (0)
+using namespace kestrava::testing;
+const std::string& kLong = kLongUnit;
+const std::string& kCycle = kCycleUnit;
+const std::string& kPause = kPauseUnit;
+const std::string& kExit = kExitUnit;
+const std::string& kFail = kFailUnit;
+const std::string& kMasked = kMaskedUnit;
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path);
@@ -244,6 +233,39 @@ TEST_F(SystemdLive, RefusalsAndUnknownsAnswerAsTheClassDoes) {
       EXPECT_EQ(e.number(), err::kWbemNotFound) << key;
     }
   }
+}
+
+// Runs systemctl --user against the fixture's manager; its exit status.
+int userSystemctl(const std::string& args) {
+  const std::string command = "XDG_RUNTIME_DIR='" +
+                              std::string(::getenv("KESTRAVA_TEST_SYSTEMD_RUNTIME_DIR")) +
+                              "' systemctl --user " + args + " >/dev/null 2>&1";
+  return std::system(command.c_str());
+}
+
+TEST_F(SystemdLive, AUnitFileAddedOrRemovedShowsAfterAReload) {
+  const std::string name = "kestrava-test-added.service";
+  const std::filesystem::path file =
+      std::filesystem::path(::getenv("KESTRAVA_TEST_SYSTEMD_UNIT_DIR")) / name;
+  auto listed = [&] {
+    bool found = false;
+    provider_->enumerate(PropertySet::all(), [&](ManagementObject&& o) {
+      if (o.get("Name").asText() != name) return true;
+      found = true;
+      EXPECT_EQ(o.get("State").asText(), "Stopped");
+      EXPECT_EQ(o.get("Description").asText(), "Kestrava test: added later");
+      return false;
+    });
+    return found;
+  };
+  EXPECT_FALSE(listed());
+  std::ofstream(file) << "[Unit]\nDescription=Kestrava test: added later\n[Service]\n"
+                         "ExecStart=/bin/sleep infinity\n";
+  ASSERT_EQ(userSystemctl("daemon-reload"), 0);
+  EXPECT_TRUE(listed());
+  std::filesystem::remove(file);
+  ASSERT_EQ(userSystemctl("daemon-reload"), 0);
+  EXPECT_FALSE(listed());
 }
 
 TEST(ServiceProviderChoice, SystemdWhenItAnswersSysvOtherwise) {
