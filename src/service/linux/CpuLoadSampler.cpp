@@ -18,6 +18,13 @@ std::optional<std::vector<CpuTicks>> CpuLoadSampler::read() const {
   return parseKernelStat(*text).cpus;
 }
 
+void CpuLoadSampler::prime() {
+  std::lock_guard lock(mutex_);
+  if (last_) return;
+  last_ = read();
+  lastAt_ = Clock::now();
+}
+
 std::map<int64_t, int64_t> CpuLoadSampler::sample() {
   std::lock_guard lock(mutex_);
   auto age = [&] {

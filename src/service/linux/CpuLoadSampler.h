@@ -25,6 +25,9 @@ class CpuLoadSampler {
                  std::chrono::milliseconds minInterval = std::chrono::milliseconds(100),
                  std::chrono::milliseconds maxAge = std::chrono::seconds(10));
 
+  // Takes a first reading, so that a query soon after need not wait the whole interval.
+  void prime();
+
   // Load percentage by processor number; processors without a reading are absent.
   std::map<int64_t, int64_t> sample();
 

@@ -185,7 +185,9 @@ constexpr auto kProperties = std::to_array<P>({
 }  // namespace
 
 ProcessorProvider::ProcessorProvider(SystemRoot root)
-    : root_(std::move(root)), sampler_(joinPath(root_.proc, "stat"), root_.sleep) {}
+    : root_(std::move(root)), sampler_(joinPath(root_.proc, "stat"), root_.sleep) {
+  sampler_.prime();
+}
 
 const SchemaPtr& ProcessorProvider::schema() const {
   static const SchemaPtr s =

@@ -214,6 +214,13 @@ TEST(CpuLoadSamplerTest, LoadOverTheIntervalAndReuseOfARecentSample) {
   writeStat(stat, 1, 0, 50);  // counters went back: no load rather than a wrong one
   next = {0, 50};
   EXPECT_EQ(sampler.sample(), (std::map<int64_t, int64_t>{}));
+
+  // A primed sampler measures from its first reading.
+  CpuLoadSampler primed(stat, [](std::chrono::milliseconds) {});
+  writeStat(stat, 2, 100, 1000);
+  primed.prime();
+  writeStat(stat, 2, 150, 1100);
+  EXPECT_EQ(primed.sample(), (std::map<int64_t, int64_t>{{0, 50}, {1, 50}}));
 }
 
 TEST(ProcessorProviderFixture, LoadIsSampledOnlyWhenWanted) {
