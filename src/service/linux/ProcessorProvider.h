@@ -7,7 +7,7 @@
 namespace kestrava::service::linuxsys {
 
 // Win32_Processor: one instance per logical processor the kernel knows ("CPU0", "CPU1", ...),
-// online or not, as the class reported logical processors on the systems it was made for.
+// online or not, as Windows 2000 listed each logical processor as an instance of its own.
 class ProcessorProvider : public ClassProvider {
  public:
   explicit ProcessorProvider(SystemRoot root);
