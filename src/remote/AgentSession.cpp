@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <chrono>
 #include <exception>
 
 #include "remote/FdIo.h"
@@ -12,6 +13,8 @@ namespace kestrava::remote {
 
 namespace {
 constexpr size_t kReadSize = 64 * 1024;
+constexpr size_t kCancelCheckEvery = 32;
+constexpr auto kSlowObject = std::chrono::milliseconds(1);
 
 Message hello() {
   return Message{Verb::Hello,
@@ -94,12 +97,18 @@ AgentSession::Outcome AgentSession::handshake() {
 }
 
 AgentSession::Outcome AgentSession::run() {
+  auto outcome = serve();
+  out_.flush();
+  if (outcome == kClosed && out_.broken()) return kOutputLost;
+  return outcome;
+}
+
+AgentSession::Outcome AgentSession::serve() {
   try {
     auto outcome = handshake();
     if (outcome != kClosed || !connection_) return outcome;
     while (auto request = receive()) {
       handle(*request);
-      if (failed_) return *failed_;
       if (out_.broken()) return kOutputLost;
     }
   } catch (const ProtocolError& e) {
@@ -148,15 +157,19 @@ void AgentSession::handle(const Message& r) {
 void AgentSession::streamQuery(uint64_t id, const std::string& wql) {
   auto stream = connection_->execQuery(wql);
   if (!out_.send(Message{Verb::Ok, id, {}})) return;
-  for (;;) {
+  for (size_t count = 1;; ++count) {
     std::optional<ManagementObject> object;
+    auto asked = std::chrono::steady_clock::now();
     try {
       object = stream->next();
     } catch (const ComError& e) {
       fail(id, e);
       return;
     }
-    if (!object || cancelRequested(id)) break;
+    if (!object) break;
+    // Looking for a cancel costs a system call: after a slow object, or every so many objects.
+    bool slow = std::chrono::steady_clock::now() - asked > kSlowObject;
+    if ((slow || count % kCancelCheckEvery == 0) && cancelRequested(id)) break;
     if (!out_.sendObject(Verb::Object, id, *object)) return;
   }
   out_.send(Message{Verb::End, id, {}});

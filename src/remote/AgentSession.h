@@ -32,6 +32,7 @@ class AgentSession {
   Outcome run();
 
  private:
+  Outcome serve();
   std::optional<Message> receive();
   bool fill(bool wait);
   Outcome handshake();
@@ -49,7 +50,6 @@ class AgentSession {
   FrameDecoder in_;
   std::deque<Message> pending_;  // requests read while a query was streaming
   bool inputEnded_ = false;
-  std::optional<Outcome> failed_;
   std::unique_ptr<Connection> connection_;
   std::map<uint64_t, SubscriptionId> subscriptions_;  // client's id -> service's id
 };

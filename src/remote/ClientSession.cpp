@@ -186,6 +186,7 @@ bool ClientSession::readInput() {
       std::lock_guard lock(mutex_);
       if (failure_) return false;
     }
+    changed_.notify_all();
   } catch (const ProtocolError& e) {
     if (!helloSeen_) {
       setFailure(agentTalksGarbage(computer_, decoder_.firstBytes(), e.detail()));
@@ -293,13 +294,11 @@ void ClientSession::dispatch(const Message& m) {
   if (m.verb == Verb::Object) reply.object = schemas_.object(m.body[0], m.body[1]);
   if (m.verb == Verb::Result) reply.value = m.body[0];
   if (m.verb == Verb::Error) reply.error = errorOf(m);
-  {
-    std::lock_guard lock(mutex_);
-    auto it = requests_.find(m.id);
-    if (it == requests_.end()) return;  // a request its caller gave up on
-    it->second->replies.push_back(std::move(reply));
-  }
-  changed_.notify_all();
+  // Waiters are woken once per read (readInput), not once per object.
+  std::lock_guard lock(mutex_);
+  auto it = requests_.find(m.id);
+  if (it == requests_.end()) return;  // a request its caller gave up on
+  it->second->replies.push_back(std::move(reply));
 }
 
 void ClientSession::deliver(const Message& m) {

@@ -19,34 +19,71 @@ bool fits(const PayloadBuilder& builder) {
 }
 }  // namespace
 
-bool FrameWriter::write(const std::string& frames) {
+FrameWriter::FrameWriter(int fd) : fd_(fd), writer_([this] { writeLoop(); }) {}
+
+FrameWriter::~FrameWriter() {
+  flush();
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  writer_.join();
+}
+
+void FrameWriter::writeLoop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return !pending_.empty() || stopping_; });
+    if (pending_.empty()) return;
+    batch_.clear();
+    batch_.swap(pending_);  // both buffers keep their capacity from batch to batch
+    if (broken_) continue;  // the peer has gone: what is left is dropped
+    writing_ = true;
+    lock.unlock();
+    bool ok = writeAll(fd_, batch_);
+    lock.lock();
+    writing_ = false;
+    if (!ok) broken_ = true;
+    changed_.notify_all();
+  }
+}
+
+bool FrameWriter::enqueue(std::unique_lock<std::mutex>& lock, const std::string& frames) {
+  changed_.wait(lock, [this] { return pending_.size() < kMaxPending || broken_; });
   if (broken_) return false;
-  if (!writeAll(fd_, frames)) broken_ = true;
-  return !broken_;
+  pending_ += frames;
+  changed_.notify_all();
+  return true;
+}
+
+void FrameWriter::flush() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return (pending_.empty() && !writing_) || broken_; });
 }
 
 bool FrameWriter::send(const Message& message) {
   auto framed = frame(encodePayload(message));
-  std::lock_guard lock(mutex_);
-  return write(framed);
+  std::unique_lock lock(mutex_);
+  return enqueue(lock, framed);
 }
 
 bool FrameWriter::sendObject(Verb verb, uint64_t id, const ManagementObject& object) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   std::string frames;
   auto number = schemas_.number(object.schema(), frames);
   PayloadBuilder builder(verb, id);
   builder.addObject(number, object);
   if (!fits(builder)) {
-    write(frames);  // the schema frames: the peer must learn what the cache now assumes it knows
+    enqueue(lock, frames);  // the schema frames: the peer must learn what the cache now assumes
     tooLarge(object.className());
   }
   frames += builder.framed();
-  return write(frames);
+  return enqueue(lock, frames);
 }
 
 bool FrameWriter::sendEvent(uint64_t subscription, const EventObject& event) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   std::string frames;
   auto target = schemas_.number(event.target.schema(), frames);
   auto previous = schemas_.number(event.previous.schema(), frames);
@@ -55,11 +92,11 @@ bool FrameWriter::sendEvent(uint64_t subscription, const EventObject& event) {
       .addObject(target, event.target)
       .addObject(previous, event.previous);
   if (!fits(builder)) {
-    write(frames);
+    enqueue(lock, frames);
     tooLarge(event.className);
   }
   frames += builder.framed();
-  return write(frames);
+  return enqueue(lock, frames);
 }
 
 bool FrameWriter::sendError(uint64_t id, const ComError& error) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "core/ComError.h"
 #include "core/Connection.h"
@@ -11,12 +13,21 @@
 
 namespace kestrava::remote {
 
-// Writes whole frames to one descriptor under one lock, so notifications from a service thread
-// never interleave with replies. Remembers which class shapes the peer already knows. Once a
-// write fails (the peer has gone) every later send returns false at once.
+// Writes whole frames to one descriptor, so notifications from a service thread never interleave
+// with replies. Frames are handed to a writer thread, which sends whatever has gathered in one
+// write: a fast producer's frames travel in large writes, a slow producer's frame leaves at once.
+// At most kMaxPending bytes wait; a producer ahead of that waits for the peer to read. Remembers
+// which class shapes the peer already knows. Once a write fails (the peer has gone) every later
+// send returns false at once.
 class FrameWriter {
  public:
-  explicit FrameWriter(int fd) : fd_(fd) {}
+  static constexpr size_t kMaxPending = 1024 * 1024;
+
+  explicit FrameWriter(int fd);
+  // Sends what is pending first.
+  ~FrameWriter();
+  FrameWriter(const FrameWriter&) = delete;
+  FrameWriter& operator=(const FrameWriter&) = delete;
 
   bool send(const Message& message);
   // An object, preceded by its schema frame the first time its class shape is sent. An object
@@ -24,15 +35,24 @@ class FrameWriter {
   bool sendObject(Verb verb, uint64_t id, const ManagementObject& object);
   bool sendEvent(uint64_t subscription, const EventObject& event);
   bool sendError(uint64_t id, const ComError& error);
+  // Waits until everything handed over has been written (or the peer has gone).
+  void flush();
   bool broken() const;
 
  private:
-  bool write(const std::string& frames);
+  bool enqueue(std::unique_lock<std::mutex>& lock, const std::string& frames);
+  void writeLoop();
 
   int fd_;
   mutable std::mutex mutex_;
+  std::condition_variable changed_;
   SchemaCache schemas_;
+  std::string pending_;
+  std::string batch_;  // the writer thread's
+  bool writing_ = false;
+  bool stopping_ = false;
   bool broken_ = false;
+  std::thread writer_;
 };
 
 }  // namespace kestrava::remote

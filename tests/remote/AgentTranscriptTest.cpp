@@ -166,6 +166,7 @@ TEST_F(AgentTranscript, ACancelThatArrivesWhileAQueryStreamsEndsIt) {
   expect(f("ok 1\n") + kServiceSchema + f("object 1\ni1;a3:s12:cron.services7:Runningi612;"));
   // The service is still producing the second object; the client gives up and asks another thing.
   send(f("cancel 2\ni1;") + f("get 3\ns18:Win32_Service='s0'"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a slow object: the agent looks
   gate->open();
   expect(f("ok 2\n") + f("end 1\n") + f("object 3\ni1;a3:s2:s0nn"));
   EXPECT_EQ(finish(), AgentSession::kClosed);
