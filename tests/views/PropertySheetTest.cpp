@@ -184,6 +184,20 @@ TEST_F(PropertySheetTest, FailedQueryWhileConnectedWritesLabelsAndNoValueWithout
   EXPECT_TRUE(app.messages.empty());
 }
 
+TEST_F(PropertySheetTest, FirstFillAfterAFailedQueryStillWritesLabelsAndWidths) {
+  app.local.failures().query = ComError(err::kWbemAccessDenied, "Access denied ", "SWbemServices");
+  connect();
+  for (const SheetViewSpec* spec : kSheetSpecs) {
+    const GridControl& grid = *sheetView(spec->windowName)->grid();
+    expectLabels(*spec, grid);
+    expectValuesEmpty(*spec, grid);
+    EXPECT_EQ(grid.columnWidth(0), twipsToPixels(spec->col0Width));
+    EXPECT_EQ(grid.columnWidth(1), twipsToPixels(spec->col1Width));
+    EXPECT_EQ(grid.Row(), rowCountOf(*spec));
+    EXPECT_TRUE(sheetView(spec->windowName)->subWindow()->isVisible());
+  }
+}
+
 TEST_F(PropertySheetTest, EnumerationFailingPartWayKeepsWhatTheObjectsBeforeWrote) {
   const SheetViewSpec& spec = frmComputerSystemSpec;
   addObject(app.local, spec, taggedValues(spec, "first"));
