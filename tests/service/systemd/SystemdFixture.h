@@ -12,6 +12,7 @@ inline const std::string kLongUnit = "kestrava-test-long.service";
 inline const std::string kCycleUnit = "kestrava-test-cycle.service";
 inline const std::string kPauseUnit = "kestrava-test-pause.service";
 inline const std::string kWatchUnit = "kestrava-test-watch.service";
+inline const std::string kQueryUnit = "kestrava-test-query.service";
 inline const std::string kExitUnit = "kestrava-test-exit.service";
 inline const std::string kFailUnit = "kestrava-test-fail.service";
 inline const std::string kMaskedUnit = "kestrava-test-masked.service";
