@@ -129,5 +129,24 @@ TEST_F(SortTest, DirectionIsOneSettingOfTheWholeList) {
   }
 }
 
+using ProcessSortTest = ViewTest;
+
+TEST_F(ProcessSortTest, FirstHeaderSortsProcessesByNameNotByHandle) {
+  const std::string cls = queriedClass(frmProcessesSpec.query);
+  for (const auto& [handle, name] : std::vector<std::pair<const char*, const char*>>{
+           {"3", "sshd"}, {"10", "Bash"}, {"2", "bash"}, {"1", "agetty"}})
+    app.local.addObject(cls, {{"Handle", Value::text(handle)}, {"Name", Value::text(name)}});
+  connect();
+  ListControl& list = *listView(frmProcessesSpec.windowName)->list();
+  emit list.header()->sectionClicked(0);
+  ASSERT_EQ(list.SortOrder(), 0);
+  const auto names = columnOf(list, 0);
+  EXPECT_EQ(names.front(), "agetty");
+  EXPECT_EQ(names.back(), "sshd");
+  EXPECT_EQ(columnOf(list, columnHeaded(frmProcessesSpec, "Handle")).front(), "1");
+  emit list.header()->sectionClicked(columnHeaded(frmProcessesSpec, "Handle"));
+  EXPECT_EQ(columnOf(list, columnHeaded(frmProcessesSpec, "Handle")), (Texts{"10", "3", "2", "1"}));
+}
+
 }  // namespace
 }  // namespace kestrava::testing
