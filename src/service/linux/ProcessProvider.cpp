@@ -176,14 +176,30 @@ void ProcessProvider::enumerate(const PropertySet& wanted,
   }
 }
 
+namespace {
+// A key that names a process directory: digits only, no leading zero, at most ten of them.
+bool isPidKey(const std::string& key) {
+  return isAllDigits(key) && key.size() <= 10 && (key.size() == 1 || key[0] != '0');
+}
+}  // namespace
+
 std::optional<ManagementObject> ProcessProvider::get(const std::string& key) {
-  if (!isAllDigits(key) || key.size() > 10 || (key.size() > 1 && key[0] == '0'))
-    return std::nullopt;
+  if (!isPidKey(key)) return std::nullopt;
   UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
   if (!procFd) return std::nullopt;
   ProcessContext context(root_);
   // Every property, stat included, so a process that has just exited is not found.
   return readProcess(schema(), PropertySet::all(), context, procFd.get(), key.c_str());
+}
+
+bool ProcessProvider::exists(const std::string& key) {
+  if (!isPidKey(key)) return false;
+  UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
+  UniqueFd dir = procFd ? openProcessDir(procFd.get(), key.c_str()) : UniqueFd();
+  if (!dir) return false;
+  ProcessContext context(root_);
+  ProcessRecord record(context, procFd.get(), std::stoll(key), std::move(dir));
+  return record.stat() != nullptr;
 }
 
 }  // namespace kestrava::service::linuxsys

@@ -15,6 +15,8 @@ class ProcessProvider : public ClassProvider {
                  const std::function<bool(ManagementObject&&)>& sink) override;
   // Reads /proc/<key> alone; a key that is not a plain PID is never used as a path.
   std::optional<ManagementObject> get(const std::string& key) override;
+  // Reads /proc/<key>/stat alone.
+  bool exists(const std::string& key) override;
 
  private:
   SystemRoot root_;

@@ -159,7 +159,7 @@ void openUp(const std::string& dir) {
 }
 
 TEST(EventLogFileProviderFixture, LogsTheUserMayNotReadKeepTheirRowWithNullCounts) {
-  testing::TempDir tmp;
+  testing::TempDir tmp("/tmp");  // nobody must be able to walk to it
   openUp(tmp.path());
   const std::string logDir = tmp.path() + "/var/log";
   std::filesystem::create_directories(logDir + "/private");

@@ -184,9 +184,12 @@ TEST(ProcessProviderFixture, GetReadsOneProcessAndRefusesKeysThatAreNotPids) {
   ASSERT_TRUE(p);
   EXPECT_EQ(p->get("Name"), Value::text("my prog (x)"));
   EXPECT_EQ(p->path(), "Win32_Process='4242'");
+  EXPECT_TRUE(provider.exists("4242"));
   for (const char* key : {"999", "5", "", "abc", "1/../4242", "../proc/4242", "04242", "-1",
-                          "4242 ", "99999999999", "sys"})
+                          "4242 ", "99999999999", "sys"}) {
     EXPECT_FALSE(provider.get(key)) << '"' << key << '"';
+    EXPECT_FALSE(provider.exists(key)) << '"' << key << '"';
+  }
 }
 
 TEST(ProcessProviderLive, SpawnedProcessesAppearWithTheirRealFacts) {
@@ -303,6 +306,7 @@ TEST(ProcessProviderLive, RecordOfAProcessThatExitsAfterItsDirectoryOpened) {
   EXPECT_EQ(record.status(), nullptr);
   EXPECT_FALSE(record.handleCount());
   EXPECT_FALSE(ProcessProvider(root).get(pid));
+  EXPECT_FALSE(ProcessProvider(root).exists(pid));
 }
 
 TEST(ProcessProviderLive, AnotherUsersUnreadableFilesGiveNull) {

@@ -66,8 +66,10 @@ inline service::PropertySet only(const ClassSchema& schema, const std::vector<st
 // A scratch directory removed with everything in it when it goes out of scope.
 class TempDir {
  public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kestrava-linux-XXXXXX").string();
+  // Below base, or below the temporary directory of the environment.
+  explicit TempDir(const std::string& base = {}) {
+    const std::filesystem::path dir = base.empty() ? std::filesystem::temp_directory_path() : base;
+    std::string tmpl = (dir / "kestrava-linux-XXXXXX").string();
     path_ = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
   }
   ~TempDir() {
