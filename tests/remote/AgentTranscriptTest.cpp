@@ -120,8 +120,9 @@ TEST_F(AgentTranscript, CallsMethodsAndReturnsTheirValueWithItsKind) {
   expect(f("result 4\ns1:5"));
   send(f("call 5\ns28:Win32_Service='cron.service's12:PauseService"));
   expect(f("error 5\ni-2147217362;s15:Invalid method s1:S"));
-  EXPECT_EQ(service.calls().back(), "method Win32_Service='cron.service' PauseService");
   finish();
+  auto calls = service.calls();
+  EXPECT_EQ(calls.at(calls.size() - 2), "method Win32_Service='cron.service' PauseService");
 }
 
 TEST_F(AgentTranscript, PushesNotificationsUntilTheSubscriptionIsCancelled) {
