@@ -68,7 +68,8 @@ class TempDir {
  public:
   // Below base, or below the temporary directory of the environment.
   explicit TempDir(const std::string& base = {}) {
-    const std::filesystem::path dir = base.empty() ? std::filesystem::temp_directory_path() : base;
+    const std::filesystem::path dir =
+        base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
     std::string tmpl = (dir / "kestrava-linux-XXXXXX").string();
     path_ = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
   }
