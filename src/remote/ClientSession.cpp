@@ -188,7 +188,7 @@ bool ClientSession::readInput() {
     }
     changed_.notify_all();
   } catch (const ProtocolError& e) {
-    if (!helloSeen_) {
+    if (!isReady()) {
       setFailure(agentTalksGarbage(computer_, decoder_.firstBytes(), e.detail()));
     } else {
       setFailure(
@@ -238,8 +238,13 @@ void ClientSession::ended(bool midFrame) {
   } else {
     std::string reason = transport_->endReason(diagnostics_);
     if (midFrame) reason = "the stream ended in the middle of a message; " + reason;
-    setFailure(connectionLost(computer_, reason));
+    setFailure(isReady() ? connectionLost(computer_, reason) : agentEndedEarly(computer_, reason));
   }
+}
+
+bool ClientSession::isReady() const {
+  std::lock_guard lock(mutex_);
+  return ready_;
 }
 
 void ClientSession::dispatch(const Message& m) {

@@ -72,6 +72,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   void dispatch(const Message& message);
   void deliver(const Message& event);
   void ended(bool midFrame);
+  bool isReady() const;
   void setFailure(ComError error);
   std::pair<uint64_t, std::shared_ptr<Request>> open();
   void send(const Message& message);

@@ -211,6 +211,13 @@ ComError agentRefused(const std::string& computer, const ComError& agentError) {
                   kLocator);
 }
 
+ComError agentEndedEarly(const std::string& computer, const std::string& reason) {
+  return ComError(
+      err::kRpcServerUnavailable,
+      "The agent on " + displayName(computer) + " ended before it was ready: " + reason + ". ",
+      kLocator);
+}
+
 ComError handshakeTimedOut(const std::string& computer, std::chrono::milliseconds limit) {
   return ComError(
       err::kRpcServerUnavailable,

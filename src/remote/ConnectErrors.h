@@ -36,6 +36,8 @@ ComError versionMismatch(const std::string& computer, int64_t agentVersion,
                          const std::string& agentProgramVersion);
 // The agent answered but could not open the management service there.
 ComError agentRefused(const std::string& computer, const ComError& agentError);
+// The agent said hello but ended before it was ready.
+ComError agentEndedEarly(const std::string& computer, const std::string& reason);
 // Nothing came back within the connect's time limit.
 ComError handshakeTimedOut(const std::string& computer, std::chrono::milliseconds limit);
 

@@ -408,7 +408,15 @@ INSTANTIATE_TEST_SUITE_P(
         BadPeer{"an oversized first message",
                 "99999999\n",
                 false,
-                {"does not speak", "longer than the limit"}}),
+                {"does not speak", "longer than the limit"}},
+        BadPeer{"hello, then the end",
+                kHello,
+                true,
+                {"The agent on \"far\" ended before it was ready", "the test agent closed"}},
+        BadPeer{"hello, then garbage",
+                kHello + "oops",
+                false,
+                {"does not speak Kestrava's protocol", "it began with \"37\\x0Ahello 0"}}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 // After the hello, a broken message fails the operation that waits and every later one.
