@@ -19,6 +19,9 @@ class Timer : public QObject {
 
   // Delivers one tick now, as the event loop would.
   void tick() { emit Tick(); }
+  // While on, timers enabled afterwards tick only through tick(): a test that drives the ticks
+  // and lets the event loop run gets no extra tick of the clock's own.
+  static void setManualTicks(bool manual);
 
  signals:
   void Tick();
