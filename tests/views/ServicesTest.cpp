@@ -19,6 +19,7 @@ using Calls = std::vector<std::string>;
 class ServicesTest : public ViewTest {
  protected:
   void SetUp() override {
+    Timer::setManualTicks(true);
     ViewTest::SetUp();
     for (const char* name : {"alpha", "beta", "gamma"}) addService(app.local, name, "Running");
     app.local.onMethod = [this](const std::string& path, const std::string& method) {
@@ -33,6 +34,11 @@ class ServicesTest : public ViewTest {
     view = qobject_cast<frmServices*>(app.main->existingView("frmServices"));
     ASSERT_NE(view, nullptr);
     app.local.clearCalls();
+  }
+
+  void TearDown() override {
+    ViewTest::TearDown();
+    Timer::setManualTicks(false);
   }
 
   static void addService(ScriptedService& service, const std::string& name, const char* state) {
