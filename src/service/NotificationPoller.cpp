@@ -99,8 +99,10 @@ void NotificationPoller::run() {
       return a.second.nextDue < b.second.nextDue;
     });
     if (due == watched_.end()) break;
-    if (Clock::now() < due->second.nextDue) {
-      wakeup_.wait_until(lock, due->second.nextDue);
+    // A copy: the class may stop being watched while this thread waits.
+    const Clock::time_point deadline = due->second.nextDue;
+    if (Clock::now() < deadline) {
+      wakeup_.wait_until(lock, deadline);
       continue;
     }
     pollOnce(due->first, lock);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -26,8 +27,21 @@ struct Outcome {
   std::string out, err;
 };
 
-// Runs the built kestrava-query; sends `signal` after `signalAfter` when given. Bounded: a
-// program still running after 20 s is killed and the test fails.
+// Whether the process has the signal blocked: then a watch is ready to be interrupted.
+bool blocks(pid_t pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("SigBlk:", 0) != 0) continue;
+    const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+    return (mask >> (signal - 1)) & 1;
+  }
+  return false;
+}
+
+// Runs the built kestrava-query; when `signal` is given, sends it `signalAfter` after the
+// program has blocked it. Bounded: a program still running after 20 s is killed and the test
+// fails.
 Outcome runProgram(const std::vector<std::string>& args, std::optional<int> signal = {},
                    std::chrono::milliseconds signalAfter = 0ms) {
   int outPipe[2], errPipe[2];
@@ -56,12 +70,14 @@ Outcome runProgram(const std::vector<std::string>& args, std::optional<int> sign
   }
   const auto start = std::chrono::steady_clock::now();
   bool signalled = !signal;
+  std::optional<std::chrono::steady_clock::time_point> readyAt;
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&outcome.out, &outcome.err};
   int open = 2;
   while (open > 0) {
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    if (!signalled && elapsed >= signalAfter) {
+    if (!signalled && !readyAt && blocks(pid, *signal)) readyAt = std::chrono::steady_clock::now();
+    if (!signalled && readyAt && std::chrono::steady_clock::now() - *readyAt >= signalAfter) {
       kill(pid, *signal);
       signalled = true;
     }

@@ -267,6 +267,27 @@ TEST(NotificationPollerLifecycle, ThreadEndsWithTheLastSubscriptionAndRestarts) 
   EXPECT_GT(reads, readsWhenIdle);
 }
 
+TEST(NotificationPollerLifecycle, LastSubscriberLeavesWhileThePollerWaitsForItsClass) {
+  std::atomic<int> reads{0};
+  NotificationPoller poller([&](size_t) {
+    ++reads;
+    return std::vector<ManagementObject>{};
+  });
+  for (int round = 0; round < 3; ++round) {
+    const int before = reads;
+    auto id = poller.add(0, std::chrono::hours(1), [](const EventObject&) {});
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (reads == before && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(1ms);
+    ASSERT_GT(reads, before);
+    std::this_thread::sleep_for(5ms);  // now waiting for the next read, an hour away
+    poller.remove(id);                 // the class it waits for is forgotten under it
+    while (poller.threadRunning() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(1ms);
+    EXPECT_FALSE(poller.threadRunning());
+  }
+}
+
 TEST(NotificationPollerLifecycle, ShorterIntervalOfALaterSubscriberWins) {
   std::atomic<int> reads{0};
   auto schema = std::make_shared<const ClassSchema>("C", "K", std::vector<std::string>{"K"});
