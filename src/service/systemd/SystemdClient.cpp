@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <functional>
 #include <map>
 
 #include "service/systemd/CallBatch.h"
@@ -55,25 +56,33 @@ void throwIfTransport(const BusFailure* failure, std::string_view doing) {
   if (failure && isTransportFailure(*failure)) throw toComError(*failure, doing);
 }
 
+// One entry of ListUnits and its kin.
+struct ListedUnit {
+  const char* name;
+  const char* description;
+  const char* load;
+  const char* active;
+  const char* sub;
+};
+
 // a(ssssssouso): name, description, load, active, sub, following, path, job id, type, path.
-int readUnitList(sd_bus_message* m, std::map<std::string, UnitRecord>& units) {
+int readUnitList(sd_bus_message* m, const std::function<void(const ListedUnit&)>& each) {
   int r = sd_bus_message_enter_container(m, 'a', "(ssssssouso)");
   if (r < 0) return r;
-  const char *name, *description, *load, *active, *sub, *following, *path, *jobType, *jobPath;
+  ListedUnit u{};
+  const char *following, *path, *jobType, *jobPath;
   uint32_t jobId = 0;
-  while ((r = sd_bus_message_read(m, "(ssssssouso)", &name, &description, &load, &active, &sub,
-                                  &following, &path, &jobId, &jobType, &jobPath)) > 0) {
-    // A unit merely referenced by another one, with no file behind it, is not a service.
-    if (std::string_view(load) == "not-found" && std::string_view(active) == "inactive") continue;
-    UnitRecord& unit = units[name];
-    unit.name = name;
-    unit.description = description;
-    unit.loadState = load;
-    unit.activeState = active;
-    unit.subState = sub;
-    unit.listed = true;
-  }
+  while ((r = sd_bus_message_read(m, "(ssssssouso)", &u.name, &u.description, &u.load, &u.active,
+                                  &u.sub, &following, &path, &jobId, &jobType, &jobPath)) > 0)
+    each(u);
   return r < 0 ? r : sd_bus_message_exit_container(m);
+}
+
+void takeListed(UnitRecord& unit, const ListedUnit& listed) {
+  unit.description = listed.description;
+  unit.loadState = listed.load;
+  unit.activeState = listed.active;
+  unit.subState = listed.sub;
 }
 
 // a(ss): the unit file's path and its state.
@@ -136,7 +145,9 @@ sd_bus* SystemdClient::bus() {
 }
 
 int SystemdClient::onUnitFilesChanged(sd_bus_message*, void* userdata, sd_bus_error*) {
-  static_cast<SystemdClient*>(userdata)->unitFilesRead_.reset();
+  auto* client = static_cast<SystemdClient*>(userdata);
+  client->unitFilesRead_.reset();
+  client->idleUnits_.clear();
   return 0;
 }
 
@@ -177,10 +188,20 @@ std::vector<UnitRecord> SystemdClient::listServices() {
   batch.add(listCall(b, "ListUnitsByPatterns"),
             [&units](sd_bus_message* reply, const BusFailure* failure) {
               if (failure) throw toComError(*failure, "Listing units");
-              check(readUnitList(reply, units), "Listing units");
+              check(readUnitList(reply,
+                                 [&units](const ListedUnit& listed) {
+                                   // Merely referenced by another unit, no file: no service.
+                                   if (std::string_view(listed.load) == "not-found" &&
+                                       std::string_view(listed.active) == "inactive")
+                                     return;
+                                   UnitRecord& unit = units[listed.name];
+                                   unit.name = listed.name;
+                                   takeListed(unit, listed);
+                                   unit.listed = true;
+                                 }),
+                    "Listing units");
             });
   if (!fileListFresh()) {
-    idleUnits_.clear();
     const auto asked = std::chrono::steady_clock::now();
     batch.add(listCall(b, "ListUnitFilesByPatterns"),
               [this, asked](sd_bus_message* reply, const BusFailure* failure) {
@@ -189,6 +210,9 @@ std::vector<UnitRecord> SystemdClient::listServices() {
                 check(readUnitFileList(reply, files), "Listing unit files");
                 unitFiles_ = std::move(files);
                 unitFilesRead_ = asked;
+                std::erase_if(idleUnits_, [this](const auto& kept) {
+                  return unitFiles_.count(kept.first) == 0;
+                });
               });
   }
   batch.run();
@@ -228,6 +252,60 @@ void SystemdClient::fetchProperties(std::vector<UnitRecord*>& units, bool unitIn
   batch.run();
 }
 
+void SystemdClient::fetchIdleProperties(std::vector<UnitRecord*>& units, bool unitInterface,
+                                        bool serviceInterface) {
+  if (units.empty() || (!unitInterface && !serviceInterface)) return;
+  sd_bus* b = bus();
+  CallBatch batch(b, kWindow, kReadTimeout);
+  std::map<std::string_view, UnitRecord*> byName;
+  for (UnitRecord* unit : units) byName[unit->name] = unit;
+  if (unitInterface) {
+    // The Unit interface's own GetAll would make systemd work out each unit file's state anew,
+    // which the file list has told already and which costs it more than all the rest.
+    MessagePtr m = newCall(b, kManagerPath, kManager, "ListUnitsByNames");
+    std::vector<const char*> names;
+    for (UnitRecord* unit : units) names.push_back(unit->name.c_str());
+    names.push_back(nullptr);
+    check(sd_bus_message_append_strv(m.get(), const_cast<char**>(names.data())),
+          "Preparing a request to systemd");
+    batch.add(std::move(m), [&byName](sd_bus_message* reply, const BusFailure* failure) {
+      throwIfTransport(failure, "Reading units");
+      if (!reply) return;
+      readUnitList(reply, [&byName](const ListedUnit& listed) {
+        auto it = byName.find(listed.name);
+        if (it == byName.end()) return;
+        takeListed(*it->second, listed);
+        it->second->id = listed.name;
+        it->second->unitRead = true;
+      });
+    });
+  }
+  for (UnitRecord* unit : units) {
+    const std::string path = unitObjectPath(unit->name);
+    if (unitInterface) {
+      MessagePtr m = newCall(b, path.c_str(), "org.freedesktop.DBus.Properties", "Get");
+      check(sd_bus_message_append(m.get(), "ss", kUnitInterface, "FailureAction"),
+            "Preparing a request to systemd");
+      batch.add(std::move(m), [unit](sd_bus_message* reply, const BusFailure* failure) {
+        throwIfTransport(failure, "Reading unit properties");
+        const char* action = nullptr;
+        if (reply && sd_bus_message_read(reply, "v", "s", &action) > 0)
+          unit->failureAction = action;
+      });
+    }
+    if (serviceInterface) {
+      MessagePtr m = newCall(b, path.c_str(), "org.freedesktop.DBus.Properties", "GetAll");
+      check(sd_bus_message_append(m.get(), "s", kServiceInterface),
+            "Preparing a request to systemd");
+      batch.add(std::move(m), [unit](sd_bus_message* reply, const BusFailure* failure) {
+        throwIfTransport(failure, "Reading unit properties");
+        if (reply && parseUnitProperties(reply, *unit)) unit->serviceRead = true;
+      });
+    }
+  }
+  batch.run();
+}
+
 void SystemdClient::readProperties(std::vector<UnitRecord>& units, bool unitInterface,
                                    bool serviceInterface) {
   if (!unitInterface && !serviceInterface) return;
@@ -240,9 +318,20 @@ void SystemdClient::readProperties(std::vector<UnitRecord>& units, bool unitInte
     else
       toRead.push_back(&unit);
   }
-  fetchProperties(toRead, unitInterface, serviceInterface);
-  for (UnitRecord* unit : toRead)
-    if (!unit->listed && (unit->unitRead || unit->serviceRead)) idleUnits_[unit->name] = *unit;
+  std::vector<UnitRecord*> loaded, idle, woken;
+  for (UnitRecord* unit : toRead) (unit->listed ? loaded : idle).push_back(unit);
+  fetchProperties(loaded, unitInterface, serviceInterface);
+  fetchIdleProperties(idle, unitInterface, serviceInterface);
+  for (UnitRecord* unit : idle) {
+    // One that started since the listing needs what only a loaded unit tells (freezer, stop).
+    const bool down = unit->activeState.empty() || unit->activeState == "inactive" ||
+                      unit->activeState == "failed";
+    if (!down)
+      woken.push_back(unit);
+    else if (unit->unitRead || unit->serviceRead)
+      idleUnits_[unit->name] = *unit;
+  }
+  fetchProperties(woken, unitInterface, serviceInterface);
 }
 
 std::optional<UnitRecord> SystemdClient::readUnit(const std::string& name) {

@@ -25,15 +25,15 @@ class SystemdClient {
   // Every service unit systemd knows, loaded or installed (templates and aliases left out),
   // sorted by name, with what the two list calls tell. The unit file list costs systemd far
   // more than the rest, so it is kept until systemd says the files changed (or for at most
-  // kFileListLifetime, for files dropped in without a reload).
+  // kFileListLifetime, for files dropped in or removed without a reload).
   std::vector<UnitRecord> listServices();
   static constexpr std::chrono::seconds kFileListLifetime{30};
 
   // Reads the properties of the Unit and/or the Service interface of every record, all calls
   // sent before the replies are read. A unit that vanished keeps what the lists said. A unit
   // that is installed but not loaded must be loaded by systemd to answer, which is costly and
-  // tells nothing new until its file changes: what it answered is kept as long as the unit file
-  // list is.
+  // tells nothing new until its file changes: what it answered is kept until systemd reports
+  // changed unit files or a reload (an edit needs a reload to count, as for a loaded unit).
   void readProperties(std::vector<UnitRecord>& units, bool unitInterface, bool serviceInterface);
 
   // One service by its full name, both interfaces; nullopt when systemd knows no such service.
@@ -50,6 +50,8 @@ class SystemdClient {
   explicit SystemdClient(BusPtr bus) : bus_(std::move(bus)) {}
   sd_bus* bus();
   void fetchProperties(std::vector<UnitRecord*>& units, bool unitInterface, bool serviceInterface);
+  void fetchIdleProperties(std::vector<UnitRecord*>& units, bool unitInterface,
+                           bool serviceInterface);
   void watchUnitFiles(sd_bus* bus);
   bool fileListFresh() const;
   static int onUnitFilesChanged(sd_bus_message* signal, void* userdata, sd_bus_error* error);
@@ -59,7 +61,7 @@ class SystemdClient {
   // Unit file name -> state, from ListUnitFilesByPatterns, while no change signal came.
   std::map<std::string, std::string> unitFiles_;
   std::optional<std::chrono::steady_clock::time_point> unitFilesRead_;
-  // What installed units that were not loaded answered, kept along with the file list.
+  // What installed units that were not loaded answered, kept until the next change signal.
   std::map<std::string, UnitRecord> idleUnits_;
   SlotPtr filesChangedMatch_;
   SlotPtr reloadingMatch_;

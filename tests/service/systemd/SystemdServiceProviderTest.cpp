@@ -252,8 +252,15 @@ TEST_F(SystemdLive, AUnitFileAddedOrRemovedShowsAfterAReload) {
     provider_->enumerate(PropertySet::all(), [&](ManagementObject&& o) {
       if (o.get("Name").asText() != name) return true;
       found = true;
+      // Installed, never loaded: systemd loads it only to answer.
       EXPECT_EQ(o.get("State").asText(), "Stopped");
       EXPECT_EQ(o.get("Description").asText(), "Kestrava test: added later");
+      EXPECT_EQ(o.get("PathName").asText(), "/bin/sleep infinity");
+      EXPECT_EQ(o.get("StartMode").asText(), "Manual");
+      EXPECT_EQ(o.get("StartName").asText(), "root");
+      EXPECT_EQ(o.get("ErrorControl").asText(), "Normal");
+      EXPECT_EQ(o.get("ProcessId").asInteger(), 0);
+      EXPECT_FALSE(o.get("AcceptStop").asBoolean());
       return false;
     });
     return found;
@@ -263,6 +270,7 @@ TEST_F(SystemdLive, AUnitFileAddedOrRemovedShowsAfterAReload) {
                          "ExecStart=/bin/sleep infinity\n";
   ASSERT_EQ(userSystemctl("daemon-reload"), 0);
   EXPECT_TRUE(listed());
+  EXPECT_TRUE(listed());  // the second time from what the first look kept
   std::filesystem::remove(file);
   ASSERT_EQ(userSystemctl("daemon-reload"), 0);
   EXPECT_FALSE(listed());
