@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "connect/Connector.h"
@@ -123,6 +124,7 @@ TEST_F(Sshd, TheViewQueriesGiveTheSameAnswersOverSshAsLocally) {
       }
     }
     EXPECT_EQ(far.objects.size() > 0, before.objects.size() > 0) << cls;
+    if (!before.objects.empty()) EXPECT_GT(compared, 0u) << cls << ": nothing held still";
     RecordProperty(cls, static_cast<int>(compared));
   }
 }
@@ -237,6 +239,90 @@ TEST_F(Sshd, ASecondConnectReplacesTheFirstAndItsSshIsGone) {
   EXPECT_EQ(testing::openDescriptors(), before) << "the old connection left descriptors behind";
   first.reset();
   EXPECT_FALSE(testing::processExists(secondSsh));
+}
+
+// ---- a service acted on over ssh, against the private user service manager ----
+
+// A unit of its own in scripts/fixtures/systemd-user.sh's manager, which the agent on the far
+// side reaches through DBUS_SYSTEM_BUS_ADDRESS (passed on by ssh's SendEnv and sshd's AcceptEnv).
+class SshdService : public Sshd {
+ protected:
+  void SetUp() override {
+    Sshd::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    const char* units = std::getenv("KESTRAVA_TEST_SYSTEMD_UNIT_DIR");
+    if (!std::getenv("KESTRAVA_TEST_SYSTEMD") || !units) {
+      const char* required = std::getenv("KESTRAVA_REQUIRE_FIXTURES");
+      if (required && std::string(required) == "1")
+        FAIL() << "the private service manager is required but KESTRAVA_TEST_SYSTEMD is not set";
+      GTEST_SKIP() << "no private service manager (scripts/fixtures/systemd-user.sh)";
+    }
+    unitFile_ = fs::path(units) / kUnit;
+    std::ofstream(unitFile_) << "[Unit]\nDescription=Kestrava test: acted on over ssh\n"
+                                "[Service]\nExecStart=/bin/sleep infinity\n";
+    ASSERT_EQ(systemctl("daemon-reload"), 0);
+  }
+  void TearDown() override {
+    if (unitFile_.empty()) return;
+    systemctl("stop " + std::string(kUnit));
+    fs::remove(unitFile_);
+    systemctl("daemon-reload");
+  }
+
+  static int systemctl(const std::string& args) {
+    std::string command = std::string("XDG_RUNTIME_DIR='") +
+                          std::getenv("KESTRAVA_TEST_SYSTEMD_RUNTIME_DIR") +
+                          "' timeout 20 systemctl --user " + args + " >/dev/null 2>&1";
+    return std::system(command.c_str());
+  }
+
+  // The unit's State as the far side reports it, once it is `want` (bounded wait).
+  static std::string waitForState(Connection& remote, const std::string& want) {
+    std::string state;
+    for (int i = 0; i < 100 && state != want; ++i) {
+      if (i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      state = remote.getObject(kPath).get("State").asText();
+    }
+    return state;
+  }
+
+  static constexpr const char* kUnit = "kestrava-test-ssh.service";
+  static constexpr const char* kPath = "Win32_Service='kestrava-test-ssh.service'";
+  fs::path unitFile_;
+};
+
+TEST_F(SshdService, IsStartedPausedResumedAndStoppedOverSsh) {
+  std::mutex mutex;
+  std::vector<std::string> changes;
+  auto remote = connectComputer(alias());
+  auto id = remote->subscribe(
+      "Select * from __InstanceModificationEvent Within 0.2 Where TargetInstance Isa "
+      "'Win32_Service'",
+      [&](const EventObject& e) {
+        if (e.target.get("Name").asText() != kUnit) return;
+        std::lock_guard lock(mutex);
+        changes.push_back(e.previous.get("State").asText() + " -> " +
+                          e.target.get("State").asText());
+      });
+  EXPECT_EQ(waitForState(*remote, "Stopped"), "Stopped");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the watch's first look
+  EXPECT_EQ(remote->execMethod(kPath, "StartService"), Value::integer(0));
+  EXPECT_EQ(waitForState(*remote, "Running"), "Running");
+  EXPECT_EQ(remote->execMethod(kPath, "PauseService"), Value::integer(0));
+  EXPECT_EQ(waitForState(*remote, "Paused"), "Paused");
+  EXPECT_EQ(remote->execMethod(kPath, "ResumeService"), Value::integer(0));
+  EXPECT_EQ(waitForState(*remote, "Running"), "Running");
+  EXPECT_EQ(remote->execMethod(kPath, "StopService"), Value::integer(0));
+  EXPECT_EQ(waitForState(*remote, "Stopped"), "Stopped");
+  bool seen = false;
+  for (int i = 0; i < 50 && !seen; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::lock_guard lock(mutex);
+    for (const auto& c : changes) seen = seen || c == "Stopped -> Running";
+  }
+  remote->cancel(id);
+  std::lock_guard lock(mutex);
+  EXPECT_TRUE(seen) << "no notification of the start came over ssh; saw " << changes.size();
 }
 
 }  // namespace
