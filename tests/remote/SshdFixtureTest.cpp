@@ -124,7 +124,9 @@ TEST_F(Sshd, TheViewQueriesGiveTheSameAnswersOverSshAsLocally) {
       }
     }
     EXPECT_EQ(far.objects.size() > 0, before.objects.size() > 0) << cls;
-    if (!before.objects.empty()) EXPECT_GT(compared, 0u) << cls << ": nothing held still";
+    if (!before.objects.empty()) {
+      EXPECT_GT(compared, 0u) << cls << ": nothing held still";
+    }
     RecordProperty(cls, static_cast<int>(compared));
   }
 }
