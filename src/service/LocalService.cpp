@@ -104,7 +104,10 @@ std::pair<LocalService::Entry*, std::string> LocalService::resolvePath(
 }
 
 ManagementObject LocalService::getObject(std::string_view objectPath) {
-  auto [entry, key] = resolvePath(objectPath);
+  // Plain names, not a structured binding: lambdas below capture them.
+  auto resolved = resolvePath(objectPath);
+  Entry* entry = resolved.first;
+  const std::string& key = resolved.second;
   std::lock_guard lock(entry->mutex);
   auto object = guarded([&] { return entry->provider->get(key); });
   if (!object) throw notFound();
@@ -112,7 +115,9 @@ ManagementObject LocalService::getObject(std::string_view objectPath) {
 }
 
 Value LocalService::execMethod(std::string_view objectPath, std::string_view method) {
-  auto [entry, key] = resolvePath(objectPath);
+  auto resolved = resolvePath(objectPath);
+  Entry* entry = resolved.first;
+  const std::string& key = resolved.second;
   std::lock_guard lock(entry->mutex);
   return guarded([&] {
     if (!entry->provider->exists(key)) throw notFound();
