@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -27,15 +28,28 @@ struct Outcome {
   std::string out, err;
 };
 
-// Whether the process has the signal blocked: then a watch is ready to be interrupted.
-bool blocks(pid_t pid, int signal) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+bool maskHas(const std::string& statusFile, int signal) {
+  std::ifstream status(statusFile);
   std::string line;
   while (std::getline(status, line)) {
     if (line.rfind("SigBlk:", 0) != 0) continue;
     const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
     return (mask >> (signal - 1)) & 1;
   }
+  return false;
+}
+
+// Whether the program is ready to be interrupted: some thread holds the signal blocked (a
+// thread in sigwait shows it unblocked while it waits), or the main thread waits for it.
+bool blocks(pid_t pid, int signal) {
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::ifstream wchan(proc + "/wchan");
+  std::string waitingIn;
+  std::getline(wchan, waitingIn);
+  if (waitingIn.find("sigtimedwait") != std::string::npos) return true;
+  std::error_code ec;
+  for (const auto& task : std::filesystem::directory_iterator(proc + "/task", ec))
+    if (maskHas(task.path().string() + "/status", signal)) return true;
   return false;
 }
 
