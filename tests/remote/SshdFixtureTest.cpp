@@ -233,6 +233,7 @@ TEST_F(Sshd, ASecondConnectReplacesTheFirstAndItsSshIsGone) {
   ASSERT_TRUE(testing::processExists(firstSsh));
   // A failed connect leaves the earlier connection as it was.
   EXPECT_NE(connectError(alias("noagent")).number(), 0);
+  EXPECT_EQ(drain(*first->execQuery("Select Name From Win32_OperatingSystem")).size(), 1u);
   auto second = connectComputer(alias());
   auto secondSsh = dynamic_cast<RemoteConnection&>(*second).processId();
   first = std::move(second);
