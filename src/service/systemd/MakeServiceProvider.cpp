@@ -1,7 +1,3 @@
-#include <unistd.h>
-
-#include <array>
-
 #include "service/Providers.h"
 #include "service/systemd/SystemdClient.h"
 #include "service/systemd/SystemdServiceProvider.h"

@@ -23,6 +23,8 @@ constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
 constexpr const char* kServiceInterface = "org.freedesktop.systemd1.Service";
 constexpr size_t kWindow = 64;  // pending calls per connection, well under the bus's limit
 constexpr std::chrono::seconds kReadTimeout{30};
+// Long enough for a polkit agent's password prompt to be answered.
+constexpr std::chrono::seconds kControlTimeout{90};
 
 MessagePtr newCall(sd_bus* bus, const char* path, const char* interface, const char* member) {
   sd_bus_message* m = nullptr;
@@ -385,7 +387,8 @@ std::optional<BusFailure> SystemdClient::control(UnitAction action, const std::s
         "Preparing a request to systemd");
   BusError error;
   sd_bus_message* reply = nullptr;
-  r = sd_bus_call(b, m.get(), 0, error.get(), &reply);
+  r = sd_bus_call(b, m.get(), std::chrono::microseconds(kControlTimeout).count(), error.get(),
+                  &reply);
   MessagePtr answered(reply);
   if (r >= 0) return std::nullopt;
   return describeFailure(error.get(), r);
