@@ -31,7 +31,7 @@ int ListModel::columnCount(const QModelIndex& parent) const {
 QVariant ListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= exposed_) return {};
   const Row& r = rows_[order_[index.row()]];
-  if (role == Qt::DisplayRole || role == Qt::ToolTipRole || role == Qt::AccessibleTextRole) {
+  if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
     RowId id = base_ + order_[index.row()];
     auto text = cell(id, index.column());
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
