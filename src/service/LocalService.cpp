@@ -79,16 +79,23 @@ std::unique_ptr<ObjectStream> LocalService::execQuery(std::string_view wql) {
   const QueryPlan plan(query, entry.provider->schema());
   std::vector<ManagementObject> objects;
   std::optional<ComError> failure;
-  try {
-    std::lock_guard lock(entry.mutex);
-    guarded([&] {
-      entry.provider->enumerate(plan.wanted(), [&](ManagementObject&& object) {
-        if (plan.matches(object)) objects.push_back(plan.project(std::move(object)));
-        return true;
+  if (plan.wanted().wantsAll()) {
+    FullReadResult read = readEverything(entry);
+    for (auto& object : read.objects)
+      if (plan.matches(object)) objects.push_back(plan.project(std::move(object)));
+    failure = std::move(read.failure);
+  } else {
+    try {
+      std::lock_guard lock(entry.mutex);
+      guarded([&] {
+        entry.provider->enumerate(plan.wanted(), [&](ManagementObject&& object) {
+          if (plan.matches(object)) objects.push_back(plan.project(std::move(object)));
+          return true;
+        });
       });
-    });
-  } catch (const ComError& e) {
-    failure = e;  // the objects read so far still come through, then this
+    } catch (const ComError& e) {
+      failure = e;  // the objects read so far still come through, then this
+    }
   }
   return std::make_unique<GatheredStream>(std::move(objects), std::move(failure));
 }
@@ -141,16 +148,50 @@ void LocalService::cancel(SubscriptionId id) {
 }
 
 std::vector<ManagementObject> LocalService::readAll(size_t classIndex) {
-  Entry& entry = *entries_[classIndex];
-  std::vector<ManagementObject> objects;
-  std::lock_guard lock(entry.mutex);
-  guarded([&] {
-    entry.provider->enumerate(PropertySet::all(), [&](ManagementObject&& object) {
-      objects.push_back(std::move(object));
-      return true;
-    });
-  });
-  return objects;
+  FullReadResult read = readEverything(*entries_[classIndex]);
+  if (read.failure) throw *read.failure;
+  return std::move(read.objects);
+}
+
+LocalService::FullReadResult LocalService::readEverything(Entry& entry) {
+  std::shared_ptr<FullRead> read;
+  bool leader = false;
+  {
+    std::lock_guard lock(entry.readMutex);
+    if (!entry.fullRead) {
+      entry.fullRead = std::make_shared<FullRead>();
+      leader = true;
+    }
+    read = entry.fullRead;
+  }
+  if (!leader) {
+    std::unique_lock lock(read->mutex);
+    read->finished.wait(lock, [&] { return read->done; });
+    return {read->objects, read->failure};
+  }
+  {
+    std::lock_guard providerLock(entry.mutex);
+    try {
+      guarded([&] {
+        entry.provider->enumerate(PropertySet::all(), [&](ManagementObject&& object) {
+          read->objects.push_back(std::move(object));
+          return true;
+        });
+      });
+    } catch (const ComError& e) {
+      read->failure = e;
+    }
+    // Withdrawn while the provider is still held: a call made after an earlier call on this
+    // connection (a method, say) never joins a read that began before it.
+    std::lock_guard lock(entry.readMutex);
+    entry.fullRead.reset();
+  }
+  std::lock_guard lock(read->mutex);
+  read->done = true;
+  read->finished.notify_all();
+  // Nobody joined (and nobody can any more): the objects are this caller's to take.
+  if (read.use_count() == 1) return {std::move(read->objects), std::move(read->failure)};
+  return {read->objects, read->failure};
 }
 
 }  // namespace kestrava::service

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -38,15 +40,31 @@ class LocalService final : public Connection {
   void cancel(SubscriptionId id) override;
 
  private:
+  // One read of every instance with every property, shared by the callers that meet it: the
+  // poller's read and a Select * that overlap do the work once.
+  struct FullRead {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::vector<ManagementObject> objects;
+    std::optional<ComError> failure;
+  };
+  struct FullReadResult {
+    std::vector<ManagementObject> objects;
+    std::optional<ComError> failure;  // the objects before it are still good
+  };
   struct Entry {
     std::unique_ptr<ClassProvider> provider;
-    std::mutex mutex;  // one call at a time per provider
+    std::mutex mutex;                    // one call at a time per provider
+    std::mutex readMutex;                // guards fullRead
+    std::shared_ptr<FullRead> fullRead;  // the full read under way, if any
   };
 
   Entry& entryFor(std::string_view className);
   size_t indexOf(std::string_view className) const;
   std::pair<Entry*, std::string> resolvePath(std::string_view objectPath);
   std::vector<ManagementObject> readAll(size_t classIndex);
+  FullReadResult readEverything(Entry& entry);
 
   Options options_;
   std::vector<std::unique_ptr<Entry>> entries_;

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/ComError.h"
@@ -31,6 +33,7 @@ class FakeProvider final : public ClassProvider {
     std::vector<Row> rows;
     std::optional<ComError> failure;
     size_t failAfter = 0;
+    std::chrono::milliseconds delay{0};
     {
       std::lock_guard lock(mutex_);
       ++enumerations_;
@@ -38,8 +41,10 @@ class FakeProvider final : public ClassProvider {
       rows = rows_;
       failure = failure_;
       failAfter = failAfter_;
+      delay = delay_;
       if (throwOther_) throw std::runtime_error("provider bug");
     }
+    std::this_thread::sleep_for(delay);  // a slow source, such as init scripts
     for (size_t i = 0; i < rows.size(); ++i) {
       if (failure && i == failAfter) throw *failure;
       if (!sink(build(rows[i], wanted))) return;
@@ -66,6 +71,10 @@ class FakeProvider final : public ClassProvider {
     std::lock_guard lock(mutex_);
     failure_ = std::move(error);
     failAfter_ = objects;
+  }
+  void setDelay(std::chrono::milliseconds delay) {
+    std::lock_guard lock(mutex_);
+    delay_ = delay;
   }
   void clearFailure() {
     std::lock_guard lock(mutex_);
@@ -105,6 +114,7 @@ class FakeProvider final : public ClassProvider {
   std::vector<Row> rows_;
   std::optional<ComError> failure_;
   size_t failAfter_ = 0;
+  std::chrono::milliseconds delay_{0};
   bool throwOther_ = false;
   size_t enumerations_ = 0;
   std::vector<PropertySet> requests_;

@@ -214,6 +214,29 @@ TEST_F(NotificationTest, AFailedReadSkipsOnePollAndDeliveryGoesOn) {
   EXPECT_EQ(log.events()[0].previous.get("State"), Value::text("Stopped"));
 }
 
+TEST_F(NotificationTest, ASelectStarMeetingThePollersReadSharesIt) {
+  services_->setDelay(300ms);
+  EventLog log;
+  service_->subscribe(watchQuery("Kestrava_Unit", "60"), log.callback());
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (services_->enumerations() == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(services_->enumerations(), 1u);  // the baseline read is under way
+
+  auto stream = service_->execQuery("Select * From Kestrava_Unit Where State = 'Stopped'");
+  EXPECT_EQ(services_->enumerations(), 1u);
+  auto object = stream->next();
+  ASSERT_TRUE(object);
+  EXPECT_EQ(object->get("Name"), Value::text("b.service"));
+  EXPECT_FALSE(stream->next());
+
+  // With no read under way, a query reads for itself; one for some properties always does.
+  services_->setDelay(0ms);
+  service_->execQuery("Select * From Kestrava_Unit");
+  service_->execQuery("Select Name From Kestrava_Unit");
+  EXPECT_EQ(services_->enumerations(), 3u);
+}
+
 TEST_F(NotificationTest, RefusedSubscriptions) {
   auto numberOf = [&](const std::string& q) {
     try {
