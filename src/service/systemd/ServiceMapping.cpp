@@ -76,8 +76,9 @@ ControlPlan planPause(const UnitRecord& unit, bool freezerUsable) {
   if (phase == Phase::Down || phase == Phase::Stopping) return refuse(serviceReturn::kNotActive);
   if (isPaused(unit) || unit.freezerState == "freezing")
     return refuse(serviceReturn::kAlreadyPaused);
+  // Paused, the bus daemon could not carry the request that resumes it.
   if (phase != Phase::Up || unit.activeState != "active" || unit.subState != "running" ||
-      unit.freezerState != "running")
+      unit.freezerState != "running" || unit.carriesBus)
     return refuse(serviceReturn::kCannotAcceptControl);
   // The freezer is tried first where systemd offers it; a refusal falls back to SIGSTOP.
   if (unit.canFreeze && (freezerUsable || unit.mainPid > 0)) return act({UnitAction::Freeze});

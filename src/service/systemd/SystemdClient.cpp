@@ -140,6 +140,7 @@ sd_bus* SystemdClient::bus() {
   idleUnits_.clear();
   bus_.reset();
   managerUser_.reset();
+  busUnit_.reset();
   sd_bus* raw = nullptr;
   check(sd_bus_open_system(&raw), "Opening the system bus");
   bus_.reset(raw);
@@ -358,6 +359,36 @@ const std::string& SystemdClient::managerUser() {
   }
   managerUser_ = userName(uid);
   return *managerUser_;
+}
+
+const std::string& SystemdClient::busUnit() {
+  if (busUnit_) return *busUnit_;
+  busUnit_.emplace();
+  sd_bus* b = bus();
+  BusError error;
+  sd_bus_message* reply = nullptr;
+  uint32_t pid = 0;
+  // The daemon tells its own process (the socket's peer is systemd when it was socket-activated).
+  if (sd_bus_call_method(b, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                         "GetConnectionUnixProcessID", error.get(), &reply, "s",
+                         "org.freedesktop.DBus") >= 0) {
+    MessagePtr answer(reply);
+    if (sd_bus_message_read(answer.get(), "u", &pid) <= 0) pid = 0;
+  }
+  if (pid == 0) return *busUnit_;
+  if (sd_bus_call_method(b, kDestination, kManagerPath, kManager, "GetUnitByPID", error.get(),
+                         &reply, "u", pid) < 0)
+    return *busUnit_;
+  MessagePtr answer(reply);
+  const char* path = nullptr;
+  char* id = nullptr;
+  if (sd_bus_message_read(answer.get(), "o", &path) > 0 &&
+      sd_bus_get_property_string(b, kDestination, path, kUnitInterface, "Id", error.get(), &id) >=
+          0) {
+    busUnit_ = id;
+    std::free(id);
+  }
+  return *busUnit_;
 }
 
 std::optional<BusFailure> SystemdClient::control(UnitAction action, const std::string& unitName) {

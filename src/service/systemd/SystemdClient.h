@@ -41,6 +41,8 @@ class SystemdClient {
 
   // The account the manager runs as, the default of every unit without User=.
   const std::string& managerUser();
+  // The unit that runs the bus daemon between us and systemd; empty when none is known.
+  const std::string& busUnit();
 
   // Sends one control request for the unit, letting a polkit agent ask the user; returns at
   // once with nullopt when systemd accepted it, the failure otherwise.
@@ -58,6 +60,7 @@ class SystemdClient {
 
   BusPtr bus_;
   std::optional<std::string> managerUser_;
+  std::optional<std::string> busUnit_;
   // Unit file name -> state, from ListUnitFilesByPatterns, while no change signal came.
   std::map<std::string, std::string> unitFiles_;
   std::optional<std::chrono::steady_clock::time_point> unitFilesRead_;

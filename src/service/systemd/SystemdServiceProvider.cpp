@@ -144,8 +144,9 @@ const SchemaPtr& SystemdServiceProvider::schema() const {
   return win32ServiceSchema();
 }
 
-void SystemdServiceProvider::readMainState(UnitRecord& unit) const {
+void SystemdServiceProvider::readLocalState(UnitRecord& unit) {
   unit.mainStopped = processState(host_.procRoot, unit.mainPid) == 'T';
+  unit.carriesBus = !unit.name.empty() && unit.name == client_->busUnit();
 }
 
 ManagementObject SystemdServiceProvider::toObject(const UnitRecord& unit, const PropertySet& wanted,
@@ -172,7 +173,7 @@ void SystemdServiceProvider::enumerate(const PropertySet& wanted,
       // A unit file that vanished since the listing answers as not found: leave it out.
       if (unit.unitRead && unit.loadState == "not-found" && unit.activeState == "inactive")
         continue;
-      if (sources & kMain) readMainState(unit);
+      if (sources & kMain) readLocalState(unit);
       objects.push_back(toObject(unit, wanted, managerUser));
     }
   }
@@ -185,7 +186,7 @@ std::optional<ManagementObject> SystemdServiceProvider::get(const std::string& k
   std::lock_guard lock(mutex_);
   std::optional<UnitRecord> unit = client_->readUnit(key);
   if (!unit) return std::nullopt;
-  readMainState(*unit);
+  readLocalState(*unit);
   return toObject(*unit, PropertySet::all(), client_->managerUser());
 }
 
@@ -195,7 +196,7 @@ Value SystemdServiceProvider::invoke(const std::string& key, std::string_view me
   std::lock_guard lock(mutex_);
   std::optional<UnitRecord> unit = client_->readUnit(key);
   if (!unit) throw ComError(err::kWbemNotFound, "Not found", "Win32_Service");
-  readMainState(*unit);
+  readLocalState(*unit);
   ControlPlan plan = planControl(*known, *unit, host_.freezerUsable);
   if (plan.refusal) return Value::integer(*plan.refusal);
   return Value::integer(carryOut(*known, *unit, plan));

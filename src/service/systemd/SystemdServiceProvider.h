@@ -32,7 +32,8 @@ class SystemdServiceProvider : public ClassProvider {
   Value invoke(const std::string& key, std::string_view method) override;
 
  private:
-  void readMainState(UnitRecord& unit) const;
+  // The main process's run state, and whether the unit runs the bus daemon we talk through.
+  void readLocalState(UnitRecord& unit);
   ManagementObject toObject(const UnitRecord& unit, const PropertySet& wanted,
                             const std::string& managerUser) const;
   int32_t carryOut(ServiceMethod method, const UnitRecord& unit, const ControlPlan& plan);

@@ -33,6 +33,7 @@ struct UnitRecord {
   bool unitRead = false;     // org.freedesktop.systemd1.Unit properties answered
   bool serviceRead = false;  // org.freedesktop.systemd1.Service properties answered
   bool mainStopped = false;  // the main process is stopped by a signal (state T)
+  bool carriesBus = false;   // it runs the bus daemon that carries these very requests
 };
 
 }  // namespace kestrava::service::systemd

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,10 +51,11 @@ class QueryProgram {
     if (out_ >= 0) ::close(out_);
   }
 
-  // Reads until the output holds `text` or the time is up.
-  bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
+  // Reads until a line of the output holds both texts, or the time is up.
+  bool waitForLine(const std::string& first, const std::string& second,
+                   std::chrono::milliseconds timeout) {
     const auto end = Clock::now() + timeout;
-    while (output_.find(text) == std::string::npos) {
+    while (!hasLine(first, second)) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
       if (left.count() <= 0 || !readSome(left)) return false;
     }
@@ -80,6 +82,14 @@ class QueryProgram {
   const std::string& output() const { return output_; }
 
  private:
+  bool hasLine(const std::string& first, const std::string& second) const {
+    std::istringstream lines(output_);
+    for (std::string line; std::getline(lines, line);)
+      if (line.find(first) != std::string::npos && line.find(second) != std::string::npos)
+        return true;
+    return false;
+  }
+
   bool readSome(std::chrono::milliseconds timeout) {
     pollfd p{out_, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
@@ -112,14 +122,14 @@ TEST(QueryWatch, CallAndWatchActOnARealService) {
   std::this_thread::sleep_for(1200ms);  // its first look only takes the snapshot
   EXPECT_EQ(call("StartService"), "0\n");
   // The change is seen within the interval (0.5 s), give or take one enumeration.
-  EXPECT_TRUE(watch.waitForOutput("State: Stopped -> Running", 2500ms)) << watch.output();
-  EXPECT_NE(watch.output().find(kQueryUnit), std::string::npos);
+  const std::string unit = "'" + kQueryUnit + "'";
+  EXPECT_TRUE(watch.waitForLine(unit, "State: Stopped -> Running", 2500ms)) << watch.output();
   EXPECT_EQ(call("StartService"), "10\n");
   EXPECT_EQ(call("PauseService"), "0\n");
-  EXPECT_TRUE(watch.waitForOutput("State: Running -> Paused", 2500ms)) << watch.output();
+  EXPECT_TRUE(watch.waitForLine(unit, "State: Running -> Paused", 2500ms)) << watch.output();
   EXPECT_EQ(call("ResumeService"), "0\n");
   EXPECT_EQ(call("StopService"), "0\n");
-  EXPECT_TRUE(watch.waitForOutput("-> Stopped", 2500ms)) << watch.output();
+  EXPECT_TRUE(watch.waitForLine(unit, "-> Stopped", 2500ms)) << watch.output();
   EXPECT_EQ(watch.finish(SIGINT), 0);
 }
 

@@ -110,6 +110,8 @@ TEST(ServiceMapping, ControlPlans) {
   UnitRecord noFreeze = unit("active", "running", "running", false, 7);
   noFreeze.canFreeze = false;
   UnitRecord noProcess = unit("active", "running", "running", false, 0);
+  UnitRecord busDaemon = unit("active", "running", "running", false, 7);
+  busDaemon.carriesBus = true;
   const Case cases[] = {
       {"start stopped", ServiceMethod::Start, unit("inactive", "dead"), false, {}, {A::Start}},
       {"start failed", ServiceMethod::Start, unit("failed", "failed"), false, {}, {A::Start}},
@@ -155,6 +157,8 @@ TEST(ServiceMapping, ControlPlans) {
        5,
        {}},
       {"pause exited oneshot", ServiceMethod::Pause, unit("active", "exited"), true, 5, {}},
+      {"pause the bus daemon", ServiceMethod::Pause, busDaemon, true, 5, {}},
+      {"stop the bus daemon", ServiceMethod::Stop, busDaemon, false, {}, {A::Stop}},
       {"resume frozen",
        ServiceMethod::Resume,
        unit("active", "running", "frozen", false, 7),

@@ -219,6 +219,10 @@ TEST_F(SystemdLive, RefusalsAndUnknownsAnswerAsTheClassDoes) {
   EXPECT_EQ(call(kLong, "StartService"), 10);
   EXPECT_EQ(call(kExit, "StopService"), 6);
   EXPECT_EQ(call(kFail, "PauseService"), 6);
+  // Paused, the bus daemon between us and systemd could not carry the resume.
+  ASSERT_FALSE(get("dbus.service").get("AcceptPause").asBoolean());  // else the pause would hang
+  EXPECT_EQ(call("dbus.service", "PauseService"), 5);
+  EXPECT_EQ(get("dbus.service").get("State").asText(), "Running");
   try {
     call(kLong, "RestartService");
     ADD_FAILURE() << "an unknown method was accepted";
