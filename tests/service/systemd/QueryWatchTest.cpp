@@ -119,7 +119,8 @@ TEST(QueryWatch, CallAndWatchActOnARealService) {
   QueryProgram watch({"--watch",
                       "Select * from __InstanceModificationEvent Within 0.5 Where "
                       "TargetInstance Isa 'Win32_Service'"});
-  std::this_thread::sleep_for(1200ms);  // its first look only takes the snapshot
+  std::this_thread::sleep_for(
+      2500ms);  // its first look only takes the snapshot, even on a busy machine
   EXPECT_EQ(call("StartService"), "0\n");
   // The change is seen within the interval (0.5 s), give or take one enumeration.
   const std::string unit = "'" + kQueryUnit + "'";
