@@ -8,15 +8,15 @@
 namespace kestrava {
 
 void registerViews(MDIKestrava& main) {
-  for (const ListViewSpec* spec :
+  for (const ListViewSpec* viewSpec :
        {&frmProcessesSpec, &frmProcessorSpec, &frmLogicalDiskSpec, &frmEventLogFileSpec}) {
-    main.registerView(spec->windowName,
-                      [spec](MDIKestrava& m) { return new ListViewWindow(m, *spec); });
+    main.registerView(viewSpec->windowName,
+                      [viewSpec](MDIKestrava& m) { return new ListViewWindow(m, *viewSpec); });
   }
   main.registerView("frmServices", [](MDIKestrava& m) { return new frmServices(m); });
-  for (const SheetViewSpec* spec : {&frmComputerSystemSpec, &frmOperatingSystemSpec}) {
-    main.registerView(spec->windowName,
-                      [spec](MDIKestrava& m) { return new SheetViewWindow(m, *spec); });
+  for (const SheetViewSpec* viewSpec : {&frmComputerSystemSpec, &frmOperatingSystemSpec}) {
+    main.registerView(viewSpec->windowName,
+                      [viewSpec](MDIKestrava& m) { return new SheetViewWindow(m, *viewSpec); });
   }
 }
 

@@ -56,25 +56,27 @@ void AppHarness::processEvents() {
 }
 
 void addViewClasses(ScriptedService& service) {
-  auto addList = [&](const ListViewSpec& spec) {
+  auto addList = [&](const ListViewSpec& viewSpec) {
     std::vector<std::string> properties;
-    for (const auto& column : spec.columns) {
+    for (const auto& column : viewSpec.columns) {
       bool seen = false;
       for (const auto& p : properties) seen = seen || equalsIgnoreCase(p, column.property);
       if (!seen) properties.push_back(column.property);
     }
     bool hasKey = false;
-    for (const auto& p : properties) hasKey = hasKey || equalsIgnoreCase(p, spec.keyProperty);
-    if (!hasKey) properties.push_back(spec.keyProperty);
-    std::string cls = std::string(spec.query).substr(std::string(spec.query).rfind(' ') + 1);
-    service.addClass(cls, spec.keyProperty, properties);
+    for (const auto& p : properties) hasKey = hasKey || equalsIgnoreCase(p, viewSpec.keyProperty);
+    if (!hasKey) properties.push_back(viewSpec.keyProperty);
+    std::string cls =
+        std::string(viewSpec.query).substr(std::string(viewSpec.query).rfind(' ') + 1);
+    service.addClass(cls, viewSpec.keyProperty, properties);
   };
-  for (const ListViewSpec* spec : {&frmProcessesSpec, &frmProcessorSpec, &frmLogicalDiskSpec,
-                                   &frmEventLogFileSpec, &frmServicesSpec})
-    addList(*spec);
-  for (const SheetViewSpec* spec : {&frmComputerSystemSpec, &frmOperatingSystemSpec}) {
-    std::string cls = std::string(spec->query).substr(std::string(spec->query).rfind(' ') + 1);
-    service.addClass(cls, "Name", {spec->rowNames.begin(), spec->rowNames.end()});
+  for (const ListViewSpec* viewSpec : {&frmProcessesSpec, &frmProcessorSpec, &frmLogicalDiskSpec,
+                                       &frmEventLogFileSpec, &frmServicesSpec})
+    addList(*viewSpec);
+  for (const SheetViewSpec* viewSpec : {&frmComputerSystemSpec, &frmOperatingSystemSpec}) {
+    std::string cls =
+        std::string(viewSpec->query).substr(std::string(viewSpec->query).rfind(' ') + 1);
+    service.addClass(cls, "Name", {viewSpec->rowNames.begin(), viewSpec->rowNames.end()});
   }
 }
 

@@ -11,67 +11,67 @@ const ListViewSpec* const kListSpecs[] = {&frmProcessesSpec, &frmProcessorSpec, 
                                           &frmEventLogFileSpec, &frmServicesSpec};
 
 // One object of a view's class, keyed (and, for processes, named) by `key`.
-void addRow(ScriptedService& service, const ListViewSpec& spec, const std::string& key,
+void addRow(ScriptedService& service, const ListViewSpec& viewSpec, const std::string& key,
             Properties more = {}) {
-  more.emplace_back(spec.keyProperty, Value::text(key));
-  more.emplace_back(spec.textProperty, Value::text(key));
-  service.addObject(queriedClass(spec.query), more);
+  more.emplace_back(viewSpec.keyProperty, Value::text(key));
+  more.emplace_back(viewSpec.textProperty, Value::text(key));
+  service.addObject(queriedClass(viewSpec.query), more);
 }
 
 using InstanceListTest = ViewTest;
 
 TEST_F(InstanceListTest, EveryListRefillsFromItsOwnClassAndIsShown) {
-  for (const ListViewSpec* spec : kListSpecs) {
-    addRow(app.local, *spec, "first");
-    addRow(app.local, *spec, "second");
+  for (const ListViewSpec* viewSpec : kListSpecs) {
+    addRow(app.local, *viewSpec, "first");
+    addRow(app.local, *viewSpec, "second");
   }
   connect();
-  for (const ListViewSpec* spec : kListSpecs) {
-    ListViewWindow* view = listView(spec->windowName);
+  for (const ListViewSpec* viewSpec : kListSpecs) {
+    ListViewWindow* view = listView(viewSpec->windowName);
     EXPECT_EQ(columnOf(*view->list(), 0), (std::vector<std::string>{"first", "second"}))
-        << spec->windowName;
-    EXPECT_TRUE(view->subWindow()->isVisible()) << spec->windowName;
+        << viewSpec->windowName;
+    EXPECT_TRUE(view->subWindow()->isVisible()) << viewSpec->windowName;
   }
 }
 
 TEST_F(InstanceListTest, EmptyResultEmptiesTheListAndShowsTheWindow) {
-  for (const ListViewSpec* spec : kListSpecs) addRow(app.local, *spec, "only");
+  for (const ListViewSpec* viewSpec : kListSpecs) addRow(app.local, *viewSpec, "only");
   connect();
-  for (const ListViewSpec* spec : kListSpecs) {
-    app.local.clearObjects(queriedClass(spec->query));
-    ListViewWindow* view = listView(spec->windowName);
-    ASSERT_EQ(view->list()->ListItems().Count(), 1) << spec->windowName;
-    EXPECT_TRUE(refillShows(view)) << spec->windowName;
-    EXPECT_EQ(view->list()->ListItems().Count(), 0) << spec->windowName;
+  for (const ListViewSpec* viewSpec : kListSpecs) {
+    app.local.clearObjects(queriedClass(viewSpec->query));
+    ListViewWindow* view = listView(viewSpec->windowName);
+    ASSERT_EQ(view->list()->ListItems().Count(), 1) << viewSpec->windowName;
+    EXPECT_TRUE(refillShows(view)) << viewSpec->windowName;
+    EXPECT_EQ(view->list()->ListItems().Count(), 0) << viewSpec->windowName;
   }
   EXPECT_TRUE(app.messages.empty());
 }
 
 TEST_F(InstanceListTest, FailedQueryWhileConnectedEmptiesTheListWithoutAMessage) {
-  for (const ListViewSpec* spec : kListSpecs) addRow(app.local, *spec, "only");
+  for (const ListViewSpec* viewSpec : kListSpecs) addRow(app.local, *viewSpec, "only");
   connect();
   app.local.failures().query = ComError(err::kWbemAccessDenied, "Access denied ", "SWbemServices");
-  for (const ListViewSpec* spec : kListSpecs) {
-    ListViewWindow* view = listView(spec->windowName);
+  for (const ListViewSpec* viewSpec : kListSpecs) {
+    ListViewWindow* view = listView(viewSpec->windowName);
     app.local.clearCalls();
-    EXPECT_TRUE(refillShows(view)) << spec->windowName;
-    EXPECT_EQ(view->list()->ListItems().Count(), 0) << spec->windowName;
-    EXPECT_EQ(app.local.calls().back(), std::string("query ") + spec->query);
+    EXPECT_TRUE(refillShows(view)) << viewSpec->windowName;
+    EXPECT_EQ(view->list()->ListItems().Count(), 0) << viewSpec->windowName;
+    EXPECT_EQ(app.local.calls().back(), std::string("query ") + viewSpec->query);
   }
   EXPECT_TRUE(app.messages.empty());
 }
 
 TEST_F(InstanceListTest, EnumerationFailingPartWayKeepsTheRowsSoFar) {
-  for (const ListViewSpec* spec : kListSpecs)
-    for (const char* key : {"one", "two", "three", "four"}) addRow(app.local, *spec, key);
+  for (const ListViewSpec* viewSpec : kListSpecs)
+    for (const char* key : {"one", "two", "three", "four"}) addRow(app.local, *viewSpec, key);
   app.local.failures().enumerateAfter = {
       2, ComError(err::kRpcServerUnavailable, "The RPC server is unavailable. ", "SWbemObjectSet")};
   connect();
-  for (const ListViewSpec* spec : kListSpecs) {
-    ListViewWindow* view = listView(spec->windowName);
+  for (const ListViewSpec* viewSpec : kListSpecs) {
+    ListViewWindow* view = listView(viewSpec->windowName);
     EXPECT_EQ(columnOf(*view->list(), 0), (std::vector<std::string>{"one", "two"}))
-        << spec->windowName;
-    EXPECT_TRUE(view->subWindow()->isVisible()) << spec->windowName;
+        << viewSpec->windowName;
+    EXPECT_TRUE(view->subWindow()->isVisible()) << viewSpec->windowName;
   }
   EXPECT_TRUE(app.messages.empty());
 }
@@ -93,17 +93,18 @@ TEST_F(InstanceListTest, EachValueKindBecomesItsCellText) {
       {"Description", Value::null(), ""},
       {"Drive", Value(), ""},
   };
-  const ListViewSpec& spec = frmEventLogFileSpec;
+  const ListViewSpec& viewSpec = frmEventLogFileSpec;
   Properties values;
   for (const auto& c : cases)
-    values.emplace_back(spec.columns[columnHeaded(spec, c.header)].property, c.value);
+    values.emplace_back(viewSpec.columns[columnHeaded(viewSpec, c.header)].property, c.value);
   values.emplace_back("Name", Value::text("C:\\logs\\System.evt"));
-  addRow(app.local, spec, "System", values);
+  addRow(app.local, viewSpec, "System", values);
   connect();
-  const auto rows = rowsOf(*listView(spec.windowName)->list());
+  const auto rows = rowsOf(*listView(viewSpec.windowName)->list());
   ASSERT_EQ(rows.size(), 1u);
-  for (const auto& c : cases) EXPECT_EQ(rows[0][columnHeaded(spec, c.header)], c.text) << c.header;
-  EXPECT_EQ(rows[0][columnHeaded(spec, "Name")], "C:\\logs\\System.evt")
+  for (const auto& c : cases)
+    EXPECT_EQ(rows[0][columnHeaded(viewSpec, c.header)], c.text) << c.header;
+  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "Name")], "C:\\logs\\System.evt")
       << "a failed cell leaves the rest of the row filled";
   EXPECT_EQ(rows[0][0], "System");
 }
@@ -111,39 +112,39 @@ TEST_F(InstanceListTest, EachValueKindBecomesItsCellText) {
 TEST_F(InstanceListTest, RealNumberUsesTheUsersDecimalSeparator) {
   const QLocale saved;
   QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-  const ListViewSpec& spec = frmProcessorSpec;
-  addRow(app.local, spec, "CPU0",
+  const ListViewSpec& viewSpec = frmProcessorSpec;
+  addRow(app.local, viewSpec, "CPU0",
          {{"CurrentVoltage", Value::real(1.25)}, {"LoadPercentage", Value::real(-12.5)}});
   connect();
   QLocale::setDefault(saved);
-  const auto rows = rowsOf(*listView(spec.windowName)->list());
+  const auto rows = rowsOf(*listView(viewSpec.windowName)->list());
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0][columnHeaded(spec, "CurrentVoltage")], "1,25");
-  EXPECT_EQ(rows[0][columnHeaded(spec, "LoadPercentage")], "-12,5");
+  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "CurrentVoltage")], "1,25");
+  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "LoadPercentage")], "-12,5");
 }
 
 TEST_F(InstanceListTest, PropertyMissingFromTheClassLeavesOnlyItsCellEmpty) {
-  const ListViewSpec& spec = frmLogicalDiskSpec;
+  const ListViewSpec& viewSpec = frmLogicalDiskSpec;
   std::vector<std::string> properties;
-  for (const auto& column : spec.columns)
+  for (const auto& column : viewSpec.columns)
     if (std::string_view(column.property) != "FreeSpace" &&
         std::string_view(column.property) != "VolumeName")
       properties.push_back(column.property);
-  app.local.addClass(queriedClass(spec.query), spec.keyProperty, properties);
-  addRow(app.local, spec,
+  app.local.addClass(queriedClass(viewSpec.query), viewSpec.keyProperty, properties);
+  addRow(app.local, viewSpec,
          "C:", {{"Size", Value::text("1000")}, {"VolumeSerialNumber", Value::text("A1B2")}});
   connect();
-  const auto rows = rowsOf(*listView(spec.windowName)->list());
+  const auto rows = rowsOf(*listView(viewSpec.windowName)->list());
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0][columnHeaded(spec, "FreeSpace")], "");
-  EXPECT_EQ(rows[0][columnHeaded(spec, "VolumeName")], "");
-  EXPECT_EQ(rows[0][columnHeaded(spec, "Size")], "1000");
-  EXPECT_EQ(rows[0][columnHeaded(spec, "VolumeSerialNumber")], "A1B2");
+  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "FreeSpace")], "");
+  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "VolumeName")], "");
+  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "Size")], "1000");
+  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "VolumeSerialNumber")], "A1B2");
 }
 
 TEST_F(InstanceListTest, ProcessesSharingANameEachGetTheirOwnRow) {
-  const ListViewSpec& spec = frmProcessesSpec;
-  const std::string cls = queriedClass(spec.query);
+  const ListViewSpec& viewSpec = frmProcessesSpec;
+  const std::string cls = queriedClass(viewSpec.query);
   struct Process {
     const char* handle;
     const char* name;
@@ -157,37 +158,37 @@ TEST_F(InstanceListTest, ProcessesSharingANameEachGetTheirOwnRow) {
                               {"ProcessID", Value::integer(std::stoll(p.handle))},
                               {"ThreadCount", Value::integer(p.threads)}});
   connect();
-  const auto rows = rowsOf(*listView(spec.windowName)->list());
+  const auto rows = rowsOf(*listView(viewSpec.windowName)->list());
   ASSERT_EQ(rows.size(), processes.size());
   for (size_t i = 0; i < processes.size(); ++i) {
-    EXPECT_EQ(rows[i][columnHeaded(spec, "ProcessName")], processes[i].name) << i;
-    EXPECT_EQ(rows[i][columnHeaded(spec, "Handle")], processes[i].handle) << i;
-    EXPECT_EQ(rows[i][columnHeaded(spec, "ProcessID")], processes[i].handle) << i;
-    EXPECT_EQ(rows[i][columnHeaded(spec, "ThreadCount")], std::to_string(processes[i].threads))
+    EXPECT_EQ(rows[i][columnHeaded(viewSpec, "ProcessName")], processes[i].name) << i;
+    EXPECT_EQ(rows[i][columnHeaded(viewSpec, "Handle")], processes[i].handle) << i;
+    EXPECT_EQ(rows[i][columnHeaded(viewSpec, "ProcessID")], processes[i].handle) << i;
+    EXPECT_EQ(rows[i][columnHeaded(viewSpec, "ThreadCount")], std::to_string(processes[i].threads))
         << i;
   }
 }
 
 TEST_F(InstanceListTest, DuplicateKeyIsDroppedWithItsValuesAndTheRowBeforeKeepsItsOwn) {
-  const ListViewSpec& spec = frmLogicalDiskSpec;
-  addRow(app.local, spec,
+  const ListViewSpec& viewSpec = frmLogicalDiskSpec;
+  addRow(app.local, viewSpec,
          "C:", {{"Size", Value::text("100")}, {"FileSystem", Value::text("ext4")}});
-  addRow(app.local, spec, "D:", {{"Size", Value::text("200")}});
-  addRow(app.local, spec, "C:",
+  addRow(app.local, viewSpec, "D:", {{"Size", Value::text("200")}});
+  addRow(app.local, viewSpec, "C:",
          {{"Size", Value::text("999")},
           {"FileSystem", Value::text("vfat")},
           {"VolumeName", Value::text("dropped")}});
-  addRow(app.local, spec, "E:", {{"Size", Value::text("300")}});
+  addRow(app.local, viewSpec, "E:", {{"Size", Value::text("300")}});
   connect();
-  const auto rows = rowsOf(*listView(spec.windowName)->list());
+  const auto rows = rowsOf(*listView(viewSpec.windowName)->list());
   ASSERT_EQ(rows.size(), 3u);
-  const int size = columnHeaded(spec, "Size");
+  const int size = columnHeaded(viewSpec, "Size");
   EXPECT_EQ(rows[0][0], "C:");
   EXPECT_EQ(rows[0][size], "100");
-  EXPECT_EQ(rows[0][columnHeaded(spec, "FileSystem")], "ext4");
+  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "FileSystem")], "ext4");
   EXPECT_EQ(rows[1][0], "D:");
   EXPECT_EQ(rows[1][size], "200");
-  EXPECT_EQ(rows[1][columnHeaded(spec, "VolumeName")], "") << "the row before keeps its own";
+  EXPECT_EQ(rows[1][columnHeaded(viewSpec, "VolumeName")], "") << "the row before keeps its own";
   EXPECT_EQ(rows[2][0], "E:");
   EXPECT_EQ(rows[2][size], "300");
   for (const auto& row : rows)
@@ -195,16 +196,16 @@ TEST_F(InstanceListTest, DuplicateKeyIsDroppedWithItsValuesAndTheRowBeforeKeepsI
 }
 
 TEST_F(InstanceListTest, ObjectWithoutAUsableKeyGetsNoRow) {
-  const ListViewSpec& spec = frmProcessorSpec;
-  const std::string cls = queriedClass(spec.query);
+  const ListViewSpec& viewSpec = frmProcessorSpec;
+  const std::string cls = queriedClass(viewSpec.query);
   app.local.addObject(cls, {{"DeviceID", Value::text("CPU0")}, {"Name", Value::text("zero")}});
   app.local.addObject(cls, {{"DeviceID", Value::null()}, {"Name", Value::text("null key")}});
   app.local.addObject(cls, {{"DeviceID", Value::integer(7)}, {"Name", Value::text("number")}});
   app.local.addObject(cls, {{"DeviceID", Value::text("CPU1")}, {"Name", Value::text("one")}});
   connect();
-  const auto rows = rowsOf(*listView(spec.windowName)->list());
+  const auto rows = rowsOf(*listView(viewSpec.windowName)->list());
   ASSERT_EQ(rows.size(), 2u);
-  const int name = columnHeaded(spec, "Name");
+  const int name = columnHeaded(viewSpec, "Name");
   EXPECT_EQ(rows[0][0], "CPU0");
   EXPECT_EQ(rows[0][name], "zero");
   EXPECT_EQ(rows[1][0], "CPU1");
@@ -212,18 +213,18 @@ TEST_F(InstanceListTest, ObjectWithoutAUsableKeyGetsNoRow) {
 }
 
 TEST_F(InstanceListTest, RefillReplacesEveryRow) {
-  const ListViewSpec& spec = frmEventLogFileSpec;
-  addRow(app.local, spec, "Application", {{"FileSize", Value::integer(1)}});
-  addRow(app.local, spec, "System", {{"FileSize", Value::integer(2)}});
+  const ListViewSpec& viewSpec = frmEventLogFileSpec;
+  addRow(app.local, viewSpec, "Application", {{"FileSize", Value::integer(1)}});
+  addRow(app.local, viewSpec, "System", {{"FileSize", Value::integer(2)}});
   connect();
-  app.local.clearObjects(queriedClass(spec.query));
-  addRow(app.local, spec, "System", {{"FileSize", Value::integer(20)}});
-  addRow(app.local, spec, "Security");
-  ListViewWindow* view = listView(spec.windowName);
+  app.local.clearObjects(queriedClass(viewSpec.query));
+  addRow(app.local, viewSpec, "System", {{"FileSize", Value::integer(20)}});
+  addRow(app.local, viewSpec, "Security");
+  ListViewWindow* view = listView(viewSpec.windowName);
   EXPECT_TRUE(refillShows(view));
   const auto rows = rowsOf(*view->list());
   ASSERT_EQ(rows.size(), 2u);
-  const int size = columnHeaded(spec, "FileSize");
+  const int size = columnHeaded(viewSpec, "FileSize");
   EXPECT_EQ(rows[0][0], "System");
   EXPECT_EQ(rows[0][size], "20");
   EXPECT_EQ(rows[1][0], "Security");

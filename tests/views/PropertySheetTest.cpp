@@ -8,21 +8,22 @@ namespace {
 
 const SheetViewSpec* const kSheetSpecs[] = {&frmComputerSystemSpec, &frmOperatingSystemSpec};
 
-int rowCountOf(const SheetViewSpec& spec) {
-  return static_cast<int>(spec.rowNames.size());
+int rowCountOf(const SheetViewSpec& viewSpec) {
+  return static_cast<int>(viewSpec.rowNames.size());
 }
 
-int rowOf(const SheetViewSpec& spec, std::string_view name) {
-  for (int k = 1; k <= rowCountOf(spec); ++k)
-    if (name == spec.rowNames[k - 1]) return k;
-  ADD_FAILURE() << "no row " << name << " in " << spec.windowName;
+int rowOf(const SheetViewSpec& viewSpec, std::string_view name) {
+  for (int k = 1; k <= rowCountOf(viewSpec); ++k)
+    if (name == viewSpec.rowNames[k - 1]) return k;
+  ADD_FAILURE() << "no row " << name << " in " << viewSpec.windowName;
   return 0;
 }
 
 // Every property of the sheet's class holding "<tag>:<name>".
-Properties taggedValues(const SheetViewSpec& spec, const std::string& tag) {
+Properties taggedValues(const SheetViewSpec& viewSpec, const std::string& tag) {
   Properties values;
-  for (const char* name : spec.rowNames) values.emplace_back(name, Value::text(tag + ":" + name));
+  for (const char* name : viewSpec.rowNames)
+    values.emplace_back(name, Value::text(tag + ":" + name));
   return values;
 }
 
@@ -39,41 +40,42 @@ std::vector<Row> cellsOf(const GridControl& grid) {
 
 class PropertySheetTest : public ViewTest {
  protected:
-  void addObject(ScriptedService& service, const SheetViewSpec& spec, const Properties& values) {
-    service.addObject(queriedClass(spec.query), values);
+  void addObject(ScriptedService& service, const SheetViewSpec& viewSpec,
+                 const Properties& values) {
+    service.addObject(queriedClass(viewSpec.query), values);
   }
   // Labels in column 0 of rows 1..N, and row 0 empty.
-  void expectLabels(const SheetViewSpec& spec, const GridControl& grid) {
-    EXPECT_EQ(grid.TextAt(0, 0), "") << spec.windowName;
-    EXPECT_EQ(grid.TextAt(0, 1), "") << spec.windowName;
-    for (int k = 1; k <= rowCountOf(spec); ++k)
-      EXPECT_EQ(grid.TextAt(k, 0), spec.rowNames[k - 1]) << spec.windowName << " row " << k;
+  void expectLabels(const SheetViewSpec& viewSpec, const GridControl& grid) {
+    EXPECT_EQ(grid.TextAt(0, 0), "") << viewSpec.windowName;
+    EXPECT_EQ(grid.TextAt(0, 1), "") << viewSpec.windowName;
+    for (int k = 1; k <= rowCountOf(viewSpec); ++k)
+      EXPECT_EQ(grid.TextAt(k, 0), viewSpec.rowNames[k - 1]) << viewSpec.windowName << " row " << k;
   }
-  void expectValuesEmpty(const SheetViewSpec& spec, const GridControl& grid) {
-    for (int k = 1; k <= rowCountOf(spec); ++k)
-      EXPECT_EQ(grid.TextAt(k, 1), "") << spec.windowName << " row " << k;
+  void expectValuesEmpty(const SheetViewSpec& viewSpec, const GridControl& grid) {
+    for (int k = 1; k <= rowCountOf(viewSpec); ++k)
+      EXPECT_EQ(grid.TextAt(k, 1), "") << viewSpec.windowName << " row " << k;
   }
 };
 
 TEST_F(PropertySheetTest, FirstFillWritesEveryLabelAndValue) {
-  for (const SheetViewSpec* spec : kSheetSpecs)
-    addObject(app.local, *spec, taggedValues(*spec, "one"));
+  for (const SheetViewSpec* viewSpec : kSheetSpecs)
+    addObject(app.local, *viewSpec, taggedValues(*viewSpec, "one"));
   connect();
-  for (const SheetViewSpec* spec : kSheetSpecs) {
-    SheetViewWindow* view = sheetView(spec->windowName);
+  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+    SheetViewWindow* view = sheetView(viewSpec->windowName);
     const GridControl& grid = *view->grid();
-    const int n = rowCountOf(*spec);
+    const int n = rowCountOf(*viewSpec);
     EXPECT_EQ(grid.Rows(), n + 1) << "no row after row N";
     EXPECT_EQ(grid.Cols(), 2);
-    expectLabels(*spec, grid);
+    expectLabels(*viewSpec, grid);
     for (int k = 1; k <= n; ++k)
-      EXPECT_EQ(grid.TextAt(k, 1), std::string("one:") + spec->rowNames[k - 1]) << k;
+      EXPECT_EQ(grid.TextAt(k, 1), std::string("one:") + viewSpec->rowNames[k - 1]) << k;
     EXPECT_EQ(grid.Row(), n);
     EXPECT_EQ(grid.Col(), 1);
     EXPECT_EQ(grid.currentRow(), n);
     EXPECT_EQ(grid.currentColumn(), 1);
-    EXPECT_EQ(grid.columnWidth(0), twipsToPixels(spec->col0Width));
-    EXPECT_EQ(grid.columnWidth(1), twipsToPixels(spec->col1Width));
+    EXPECT_EQ(grid.columnWidth(0), twipsToPixels(viewSpec->col0Width));
+    EXPECT_EQ(grid.columnWidth(1), twipsToPixels(viewSpec->col1Width));
     EXPECT_TRUE(view->subWindow()->isVisible());
   }
   EXPECT_EQ(frmComputerSystemSpec.rowNames.back(), std::string("WakeUpType"));
@@ -100,17 +102,18 @@ TEST_F(PropertySheetTest, EachValueKindBecomesItsCellText) {
       {"Description", Value::null(), ""},
       {"Model", Value(), ""},
   };
-  const SheetViewSpec& spec = frmComputerSystemSpec;
+  const SheetViewSpec& viewSpec = frmComputerSystemSpec;
   Properties values;
   for (const auto& c : cases) values.emplace_back(c.property, c.value);
   values.emplace_back("WakeUpType", Value::integer(6));
-  addObject(app.local, spec, values);
+  addObject(app.local, viewSpec, values);
   connect();
-  const GridControl& grid = *sheetView(spec.windowName)->grid();
-  expectLabels(spec, grid);
+  const GridControl& grid = *sheetView(viewSpec.windowName)->grid();
+  expectLabels(viewSpec, grid);
   for (const auto& c : cases)
-    EXPECT_EQ(grid.TextAt(rowOf(spec, c.property), 1), c.text) << c.property;
-  EXPECT_EQ(grid.TextAt(rowOf(spec, "WakeUpType"), 1), "6") << "a failed value stops no later row";
+    EXPECT_EQ(grid.TextAt(rowOf(viewSpec, c.property), 1), c.text) << c.property;
+  EXPECT_EQ(grid.TextAt(rowOf(viewSpec, "WakeUpType"), 1), "6")
+      << "a failed value stops no later row";
 }
 
 TEST_F(PropertySheetTest, RealNumberUsesTheUsersDecimalSeparator) {
@@ -124,36 +127,36 @@ TEST_F(PropertySheetTest, RealNumberUsesTheUsersDecimalSeparator) {
 }
 
 TEST_F(PropertySheetTest, WithTwoObjectsTheLastReadableValueWins) {
-  const SheetViewSpec& spec = frmOperatingSystemSpec;
-  addObject(app.local, spec, taggedValues(spec, "first"));
-  Properties second = taggedValues(spec, "second");
+  const SheetViewSpec& viewSpec = frmOperatingSystemSpec;
+  addObject(app.local, viewSpec, taggedValues(viewSpec, "first"));
+  Properties second = taggedValues(viewSpec, "second");
   for (auto& [name, value] : second) {
     if (name == "Organization") value = Value::null();
     if (name == "OSProductSuite") value = Value::array({Value::integer(1)});
   }
-  addObject(app.local, spec, second);
+  addObject(app.local, viewSpec, second);
   connect();
-  const GridControl& grid = *sheetView(spec.windowName)->grid();
-  for (int k = 1; k <= rowCountOf(spec); ++k) {
-    const std::string name = spec.rowNames[k - 1];
+  const GridControl& grid = *sheetView(viewSpec.windowName)->grid();
+  for (int k = 1; k <= rowCountOf(viewSpec); ++k) {
+    const std::string name = viewSpec.rowNames[k - 1];
     const bool unreadable = name == "Organization" || name == "OSProductSuite";
     EXPECT_EQ(grid.TextAt(k, 1), (unreadable ? "first:" : "second:") + name) << name;
   }
-  EXPECT_EQ(grid.Row(), rowCountOf(spec));
+  EXPECT_EQ(grid.Row(), rowCountOf(viewSpec));
   EXPECT_EQ(grid.Col(), 1);
 }
 
 TEST_F(PropertySheetTest, NoObjectWritesTheLabelsAndEmptiesTheValues) {
-  for (const SheetViewSpec* spec : kSheetSpecs)
-    addObject(app.local, *spec, taggedValues(*spec, "old"));
+  for (const SheetViewSpec* viewSpec : kSheetSpecs)
+    addObject(app.local, *viewSpec, taggedValues(*viewSpec, "old"));
   connect();
-  for (const SheetViewSpec* spec : kSheetSpecs) {
-    app.local.clearObjects(queriedClass(spec->query));
-    SheetViewWindow* view = sheetView(spec->windowName);
-    EXPECT_TRUE(refillShows(view)) << spec->windowName;
-    expectLabels(*spec, *view->grid());
-    expectValuesEmpty(*spec, *view->grid());
-    EXPECT_EQ(view->grid()->Row(), rowCountOf(*spec));
+  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+    app.local.clearObjects(queriedClass(viewSpec->query));
+    SheetViewWindow* view = sheetView(viewSpec->windowName);
+    EXPECT_TRUE(refillShows(view)) << viewSpec->windowName;
+    expectLabels(*viewSpec, *view->grid());
+    expectValuesEmpty(*viewSpec, *view->grid());
+    EXPECT_EQ(view->grid()->Row(), rowCountOf(*viewSpec));
     EXPECT_EQ(view->grid()->Col(), 1);
   }
   EXPECT_TRUE(app.messages.empty());
@@ -161,25 +164,25 @@ TEST_F(PropertySheetTest, NoObjectWritesTheLabelsAndEmptiesTheValues) {
 
 TEST_F(PropertySheetTest, FirstFillWithoutObjectsStillWritesTheLabels) {
   connect();
-  for (const SheetViewSpec* spec : kSheetSpecs) {
-    SheetViewWindow* view = sheetView(spec->windowName);
-    expectLabels(*spec, *view->grid());
-    expectValuesEmpty(*spec, *view->grid());
+  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+    SheetViewWindow* view = sheetView(viewSpec->windowName);
+    expectLabels(*viewSpec, *view->grid());
+    expectValuesEmpty(*viewSpec, *view->grid());
     EXPECT_EQ(view->grid()->columnWidth(0), twipsToPixels(3000));
     EXPECT_TRUE(view->subWindow()->isVisible());
   }
 }
 
 TEST_F(PropertySheetTest, FailedQueryWhileConnectedWritesLabelsAndNoValueWithoutAMessage) {
-  for (const SheetViewSpec* spec : kSheetSpecs)
-    addObject(app.local, *spec, taggedValues(*spec, "old"));
+  for (const SheetViewSpec* viewSpec : kSheetSpecs)
+    addObject(app.local, *viewSpec, taggedValues(*viewSpec, "old"));
   connect();
   app.local.failures().query = ComError(err::kWbemAccessDenied, "Access denied ", "SWbemServices");
-  for (const SheetViewSpec* spec : kSheetSpecs) {
-    SheetViewWindow* view = sheetView(spec->windowName);
-    EXPECT_TRUE(refillShows(view)) << spec->windowName;
-    expectLabels(*spec, *view->grid());
-    expectValuesEmpty(*spec, *view->grid());
+  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+    SheetViewWindow* view = sheetView(viewSpec->windowName);
+    EXPECT_TRUE(refillShows(view)) << viewSpec->windowName;
+    expectLabels(*viewSpec, *view->grid());
+    expectValuesEmpty(*viewSpec, *view->grid());
   }
   EXPECT_TRUE(app.messages.empty());
 }
@@ -187,47 +190,47 @@ TEST_F(PropertySheetTest, FailedQueryWhileConnectedWritesLabelsAndNoValueWithout
 TEST_F(PropertySheetTest, FirstFillAfterAFailedQueryStillWritesLabelsAndWidths) {
   app.local.failures().query = ComError(err::kWbemAccessDenied, "Access denied ", "SWbemServices");
   connect();
-  for (const SheetViewSpec* spec : kSheetSpecs) {
-    const GridControl& grid = *sheetView(spec->windowName)->grid();
-    expectLabels(*spec, grid);
-    expectValuesEmpty(*spec, grid);
-    EXPECT_EQ(grid.columnWidth(0), twipsToPixels(spec->col0Width));
-    EXPECT_EQ(grid.columnWidth(1), twipsToPixels(spec->col1Width));
-    EXPECT_EQ(grid.Row(), rowCountOf(*spec));
-    EXPECT_TRUE(sheetView(spec->windowName)->subWindow()->isVisible());
+  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+    const GridControl& grid = *sheetView(viewSpec->windowName)->grid();
+    expectLabels(*viewSpec, grid);
+    expectValuesEmpty(*viewSpec, grid);
+    EXPECT_EQ(grid.columnWidth(0), twipsToPixels(viewSpec->col0Width));
+    EXPECT_EQ(grid.columnWidth(1), twipsToPixels(viewSpec->col1Width));
+    EXPECT_EQ(grid.Row(), rowCountOf(*viewSpec));
+    EXPECT_TRUE(sheetView(viewSpec->windowName)->subWindow()->isVisible());
   }
 }
 
 TEST_F(PropertySheetTest, EnumerationFailingPartWayKeepsWhatTheObjectsBeforeWrote) {
-  const SheetViewSpec& spec = frmComputerSystemSpec;
-  addObject(app.local, spec, taggedValues(spec, "first"));
-  addObject(app.local, spec, taggedValues(spec, "second"));
+  const SheetViewSpec& viewSpec = frmComputerSystemSpec;
+  addObject(app.local, viewSpec, taggedValues(viewSpec, "first"));
+  addObject(app.local, viewSpec, taggedValues(viewSpec, "second"));
   app.local.failures().enumerateAfter = {
       1, ComError(err::kRpcServerUnavailable, "The RPC server is unavailable. ", "SWbemObjectSet")};
   connect();
-  const GridControl& grid = *sheetView(spec.windowName)->grid();
-  for (int k = 1; k <= rowCountOf(spec); ++k)
-    EXPECT_EQ(grid.TextAt(k, 1), std::string("first:") + spec.rowNames[k - 1]) << k;
-  EXPECT_TRUE(sheetView(spec.windowName)->subWindow()->isVisible());
+  const GridControl& grid = *sheetView(viewSpec.windowName)->grid();
+  for (int k = 1; k <= rowCountOf(viewSpec); ++k)
+    EXPECT_EQ(grid.TextAt(k, 1), std::string("first:") + viewSpec.rowNames[k - 1]) << k;
+  EXPECT_TRUE(sheetView(viewSpec.windowName)->subWindow()->isVisible());
 
   // A set whose first object cannot be fetched: labels, and no value at all.
   app.local.failures().enumerateAfter = {
       0, ComError(err::kRpcServerUnavailable, "The RPC server is unavailable. ", "SWbemObjectSet")};
-  EXPECT_TRUE(refillShows(sheetView(spec.windowName)));
-  expectLabels(spec, grid);
-  expectValuesEmpty(spec, grid);
+  EXPECT_TRUE(refillShows(sheetView(viewSpec.windowName)));
+  expectLabels(viewSpec, grid);
+  expectValuesEmpty(viewSpec, grid);
 }
 
 TEST_F(PropertySheetTest, WithoutAConnectionTheGridIsUntouchedAndTheWindowNotShown) {
   // Before any connect: the message, and the sheet as designed, empty.
-  for (const SheetViewSpec* spec : kSheetSpecs) {
-    SheetViewWindow* view = sheetView(spec->windowName);
+  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+    SheetViewWindow* view = sheetView(viewSpec->windowName);
     const auto before = cellsOf(*view->grid());
     const int width = view->grid()->columnWidth(1);
     view->ShowForm();
-    EXPECT_EQ(cellsOf(*view->grid()), before) << spec->windowName;
-    EXPECT_EQ(view->grid()->columnWidth(1), width) << spec->windowName;
-    EXPECT_FALSE(view->subWindow()->isVisible()) << spec->windowName;
+    EXPECT_EQ(cellsOf(*view->grid()), before) << viewSpec->windowName;
+    EXPECT_EQ(view->grid()->columnWidth(1), width) << viewSpec->windowName;
+    EXPECT_FALSE(view->subWindow()->isVisible()) << viewSpec->windowName;
   }
   ASSERT_EQ(app.messages.size(), 2u);
   for (const auto& m : app.messages) {
@@ -236,37 +239,38 @@ TEST_F(PropertySheetTest, WithoutAConnectionTheGridIsUntouchedAndTheWindowNotSho
   }
 
   // After a fill, with the connection gone: the filled sheet stays as it was.
-  for (const SheetViewSpec* spec : kSheetSpecs)
-    addObject(app.local, *spec, taggedValues(*spec, "one"));
+  for (const SheetViewSpec* viewSpec : kSheetSpecs)
+    addObject(app.local, *viewSpec, taggedValues(*viewSpec, "one"));
   app.messages.clear();
   connect();
   app.main->WBEMServices.reset();
   app.messages.clear();
-  for (const SheetViewSpec* spec : kSheetSpecs) {
-    SheetViewWindow* view = sheetView(spec->windowName);
+  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+    SheetViewWindow* view = sheetView(viewSpec->windowName);
     const auto before = cellsOf(*view->grid());
-    EXPECT_FALSE(refillShows(view)) << spec->windowName;
-    EXPECT_EQ(cellsOf(*view->grid()), before) << spec->windowName;
+    EXPECT_FALSE(refillShows(view)) << viewSpec->windowName;
+    EXPECT_EQ(cellsOf(*view->grid()), before) << viewSpec->windowName;
   }
   EXPECT_EQ(app.messages.size(), 2u);
 }
 
 TEST_F(PropertySheetTest, ValueOfAnEarlierComputerNeverShowsBesideTheNextOnesValues) {
-  for (const SheetViewSpec* spec : kSheetSpecs) {
-    addObject(app.local, *spec, taggedValues(*spec, "near"));
-    Properties far = taggedValues(*spec, "far");
+  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+    addObject(app.local, *viewSpec, taggedValues(*viewSpec, "near"));
+    Properties far = taggedValues(*viewSpec, "far");
     far[0].second = Value::null();
     far[1].second = Value::array({});
     far.erase(far.begin() + 2);  // left null by the scripted service too
-    addObject(app.remote, *spec, far);
+    addObject(app.remote, *viewSpec, far);
   }
   connect();
   ASSERT_TRUE(app.connectVia("far"));
-  for (const SheetViewSpec* spec : kSheetSpecs) {
-    const GridControl& grid = *sheetView(spec->windowName)->grid();
-    for (int k = 1; k <= 3; ++k) EXPECT_EQ(grid.TextAt(k, 1), "") << spec->windowName << " " << k;
-    for (int k = 4; k <= rowCountOf(*spec); ++k)
-      EXPECT_EQ(grid.TextAt(k, 1), std::string("far:") + spec->rowNames[k - 1]) << k;
+  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+    const GridControl& grid = *sheetView(viewSpec->windowName)->grid();
+    for (int k = 1; k <= 3; ++k)
+      EXPECT_EQ(grid.TextAt(k, 1), "") << viewSpec->windowName << " " << k;
+    for (int k = 4; k <= rowCountOf(*viewSpec); ++k)
+      EXPECT_EQ(grid.TextAt(k, 1), std::string("far:") + viewSpec->rowNames[k - 1]) << k;
   }
 }
 

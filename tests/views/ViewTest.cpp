@@ -26,10 +26,10 @@ std::vector<std::string> columnOf(ListControl& list, int column) {
   return texts;
 }
 
-int columnHeaded(const ListViewSpec& spec, std::string_view header) {
-  for (size_t i = 0; i < spec.columns.size(); ++i)
-    if (header == spec.columns[i].header) return static_cast<int>(i);
-  ADD_FAILURE() << "no column headed " << header << " in " << spec.windowName;
+int columnHeaded(const ListViewSpec& viewSpec, std::string_view header) {
+  for (size_t i = 0; i < viewSpec.columns.size(); ++i)
+    if (header == viewSpec.columns[i].header) return static_cast<int>(i);
+  ADD_FAILURE() << "no column headed " << header << " in " << viewSpec.windowName;
   return 0;
 }
 

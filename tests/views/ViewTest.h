@@ -22,7 +22,7 @@ std::vector<Row> rowsOf(ListControl& list);
 // One column of a list in display order.
 std::vector<std::string> columnOf(ListControl& list, int column);
 // The column of a view whose header reads so; fails the test when there is none.
-int columnHeaded(const ListViewSpec& spec, std::string_view header);
+int columnHeaded(const ListViewSpec& viewSpec, std::string_view header);
 // The management class that a view's query asks for.
 std::string queriedClass(const char* query);
 

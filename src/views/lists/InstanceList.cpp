@@ -12,7 +12,7 @@ namespace {
 // Where each column's property sits in the objects of one class, resolved once per class.
 class ColumnIndex {
  public:
-  explicit ColumnIndex(const ListViewSpec& spec) : spec_(spec) {}
+  explicit ColumnIndex(const ListViewSpec& viewSpec) : spec_(viewSpec) {}
   const std::vector<std::optional<size_t>>& forSchema(const SchemaPtr& schema) {
     if (schema != schema_) {
       schema_ = schema;
@@ -51,28 +51,28 @@ ComError noSuchProperty(const char* name) {
 
 }  // namespace
 
-void fillList(ListControl& list, const ListViewSpec& spec, std::optional<SWbemObjectSet>& set) {
+void fillList(ListControl& list, const ListViewSpec& viewSpec, std::optional<SWbemObjectSet>& set) {
   auto items = list.ListItems();
   Err().step([&] { items.Clear(); });
   if (!set) {
     Err().raise(objectNotSet());  // there is nothing to enumerate
     return;
   }
-  ColumnIndex columns(spec);
+  ColumnIndex columns(viewSpec);
   std::string text;
   for (;;) {
     std::optional<SWbemObject> object;
     if (!Err().step([&] { object = set->Next(); }) || !object) break;
     ListItem row;
     if (!Err().step([&] {
-          row = items.Add(keyText(object->Property(spec.keyProperty)),
-                          rowText(object->Property(spec.textProperty)));
+          row = items.Add(keyText(object->Property(viewSpec.keyProperty)),
+                          rowText(object->Property(viewSpec.textProperty)));
         }))
       continue;  // no row: none of this object's values is written
     const auto& indexes = columns.forSchema(object->data().schema());
-    for (size_t i = 1; i < spec.columns.size(); ++i) {
+    for (size_t i = 1; i < viewSpec.columns.size(); ++i) {
       Err().step([&]() -> std::optional<ComError> {
-        if (!indexes[i]) return noSuchProperty(spec.columns[i].property);
+        if (!indexes[i]) return noSuchProperty(viewSpec.columns[i].property);
         if (auto failure = cellText(object->data().at(*indexes[i]), text)) return failure;
         row.setSubItems(static_cast<int>(i), text);
         return std::nullopt;

@@ -6,20 +6,20 @@
 namespace kestrava {
 
 namespace {
-QStringList headersOf(const ListViewSpec& spec) {
+QStringList headersOf(const ListViewSpec& viewSpec) {
   QStringList headers;
-  for (const auto& column : spec.columns) headers << column.header;
+  for (const auto& column : viewSpec.columns) headers << column.header;
   return headers;
 }
 }  // namespace
 
-ListViewWindow::ListViewWindow(MDIKestrava& main, const ListViewSpec& spec)
-    : ViewWindow(main, spec.windowName, spec.caption, spec.query),
-      spec_(spec),
-      list_(new ListControl(headersOf(spec), this)) {
-  list_->setObjectName(spec.listName);
-  list_->setAccessibleName(spec.caption);
-  list_->setGeometry(twipsRect(spec.left, spec.top, spec.width, spec.height));
+ListViewWindow::ListViewWindow(MDIKestrava& main, const ListViewSpec& viewSpec)
+    : ViewWindow(main, viewSpec.windowName, viewSpec.caption, viewSpec.query),
+      spec_(viewSpec),
+      list_(new ListControl(headersOf(viewSpec), this)) {
+  list_->setObjectName(viewSpec.listName);
+  list_->setAccessibleName(viewSpec.caption);
+  list_->setGeometry(twipsRect(viewSpec.left, viewSpec.top, viewSpec.width, viewSpec.height));
   // The first click on a header sorts ascending.
   list_->setSortOrder(1);
   connect(list_, &ListControl::ColumnClick, this,

@@ -10,10 +10,10 @@ namespace kestrava {
 class ListViewWindow : public ViewWindow {
   Q_OBJECT
  public:
-  ListViewWindow(MDIKestrava& main, const ListViewSpec& spec);
+  ListViewWindow(MDIKestrava& main, const ListViewSpec& viewSpec);
 
   ListControl* list() const { return list_; }
-  const ListViewSpec& spec() const { return spec_; }
+  const ListViewSpec& viewSpec() const { return spec_; }
 
  protected:
   void fill(std::optional<SWbemObjectSet>& set) override;

@@ -7,20 +7,20 @@ namespace kestrava {
 
 namespace {
 
-void clearValues(GridControl& grid, const SheetViewSpec& spec) {
-  for (int k = 1; k <= static_cast<int>(spec.rowNames.size()); ++k) {
+void clearValues(GridControl& grid, const SheetViewSpec& viewSpec) {
+  for (int k = 1; k <= static_cast<int>(viewSpec.rowNames.size()); ++k) {
     Err().step([&] { grid.setRow(k); });
     Err().step([&] { grid.setCol(1); });
     Err().step([&] { grid.setText(""); });
   }
 }
 
-void perObjectBlock(GridControl& grid, const SheetViewSpec& spec, const SWbemObject* object) {
-  Err().step([&] { grid.setColWidth(0, spec.col0Width); });
-  Err().step([&] { grid.setColWidth(1, spec.col1Width); });
+void perObjectBlock(GridControl& grid, const SheetViewSpec& viewSpec, const SWbemObject* object) {
+  Err().step([&] { grid.setColWidth(0, viewSpec.col0Width); });
+  Err().step([&] { grid.setColWidth(1, viewSpec.col1Width); });
   std::string text;
-  for (int k = 1; k <= static_cast<int>(spec.rowNames.size()); ++k) {
-    const char* name = spec.rowNames[k - 1];
+  for (int k = 1; k <= static_cast<int>(viewSpec.rowNames.size()); ++k) {
+    const char* name = viewSpec.rowNames[k - 1];
     Err().step([&] { grid.setRow(k); });
     Err().step([&] { grid.setCol(0); });
     Err().step([&] { grid.setText(name); });
@@ -35,16 +35,17 @@ void perObjectBlock(GridControl& grid, const SheetViewSpec& spec, const SWbemObj
 
 }  // namespace
 
-void fillSheet(GridControl& grid, const SheetViewSpec& spec, std::optional<SWbemObjectSet>& set) {
-  clearValues(grid, spec);
+void fillSheet(GridControl& grid, const SheetViewSpec& viewSpec,
+               std::optional<SWbemObjectSet>& set) {
+  clearValues(grid, viewSpec);
   bool anyObject = false;
   while (set) {
     std::optional<SWbemObject> object;
     if (!Err().step([&] { object = set->Next(); }) || !object) break;
     anyObject = true;
-    perObjectBlock(grid, spec, &*object);
+    perObjectBlock(grid, viewSpec, &*object);
   }
-  if (!anyObject) perObjectBlock(grid, spec, nullptr);
+  if (!anyObject) perObjectBlock(grid, viewSpec, nullptr);
 }
 
 }  // namespace kestrava

@@ -5,17 +5,17 @@
 
 namespace kestrava {
 
-SheetViewWindow::SheetViewWindow(MDIKestrava& main, const SheetViewSpec& spec)
-    : ViewWindow(main, spec.windowName, spec.caption, spec.query),
-      spec_(spec),
+SheetViewWindow::SheetViewWindow(MDIKestrava& main, const SheetViewSpec& viewSpec)
+    : ViewWindow(main, viewSpec.windowName, viewSpec.caption, viewSpec.query),
+      spec_(viewSpec),
       grid_(new GridControl(this)) {
-  grid_->setObjectName(spec.gridName);
-  grid_->setAccessibleName(spec.caption);
-  grid_->setGeometry(twipsRect(0, 0, spec.width, spec.height));
-  grid_->setRows(spec.rows);
-  grid_->setCols(spec.cols);
-  grid_->setFixedRows(spec.fixedRows);
-  grid_->setFixedCols(spec.fixedCols);
+  grid_->setObjectName(viewSpec.gridName);
+  grid_->setAccessibleName(viewSpec.caption);
+  grid_->setGeometry(twipsRect(0, 0, viewSpec.width, viewSpec.height));
+  grid_->setRows(viewSpec.rows);
+  grid_->setCols(viewSpec.cols);
+  grid_->setFixedRows(viewSpec.fixedRows);
+  grid_->setFixedCols(viewSpec.fixedCols);
 }
 
 void SheetViewWindow::fill(std::optional<SWbemObjectSet>& set) {

@@ -10,10 +10,10 @@ namespace kestrava {
 class SheetViewWindow : public ViewWindow {
   Q_OBJECT
  public:
-  SheetViewWindow(MDIKestrava& main, const SheetViewSpec& spec);
+  SheetViewWindow(MDIKestrava& main, const SheetViewSpec& viewSpec);
 
   GridControl* grid() const { return grid_; }
-  const SheetViewSpec& spec() const { return spec_; }
+  const SheetViewSpec& viewSpec() const { return spec_; }
 
  protected:
   void fill(std::optional<SWbemObjectSet>& set) override;
