@@ -11,26 +11,9 @@
 #include "app/ViewWindow.h"
 #include "platform/BusyCursor.h"
 #include "platform/Err.h"
-#include "platform/Twips.h"
+#include "platform/Layout.h"
 
 namespace kestrava {
-
-namespace {
-QFont sansSerif(double points, bool bold) {
-  QFont font("MS Sans Serif");
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSizeF(points);
-  font.setBold(bold);
-  return font;
-}
-
-template <typename Widget>
-Widget* place(Widget* widget, const char* name, int left, int top, int width, int height) {
-  widget->setObjectName(name);
-  widget->setGeometry(twipsRect(left, top, width, height));
-  return widget;
-}
-}  // namespace
 
 dlgConnect::dlgConnect(MDIKestrava& main) : main_(main) {
   setObjectName("dlgConnect");

@@ -6,18 +6,11 @@
 #include <QPainter>
 #include <QPushButton>
 
-#include "platform/Twips.h"
+#include "platform/Layout.h"
 
 namespace kestrava {
 
 namespace {
-template <typename Widget>
-Widget* place(Widget* widget, const char* name, int left, int top, int width, int height) {
-  widget->setObjectName(name);
-  widget->setGeometry(twipsRect(left, top, width, height));
-  return widget;
-}
-
 QLabel* blackLabel(QLabel* label) {
   QPalette p = label->palette();
   p.setColor(QPalette::WindowText, Qt::black);

@@ -3,6 +3,7 @@
 #include "app/MDIKestrava.h"
 #include "app/frmAbout.h"
 #include "connect/Connector.h"
+#include "platform/Layout.h"
 #include "views/Views.h"
 
 int main(int argc, char** argv) {
@@ -12,10 +13,7 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName("kestrava");
   QApplication::setWindowIcon(QIcon(kestrava::frmAbout::icon()));
   // The windows are designed around an 8.25 point sans-serif default font.
-  QFont font("MS Sans Serif");
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSizeF(8.25);
-  QApplication::setFont(font);
+  QApplication::setFont(kestrava::sansSerif(8.25));
 
   kestrava::MDIKestrava main(&kestrava::connectComputer);
   kestrava::registerViews(main);

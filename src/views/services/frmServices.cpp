@@ -7,24 +7,14 @@
 #include "app/MDIKestrava.h"
 #include "core/ManagementObject.h"
 #include "platform/Err.h"
-#include "platform/Twips.h"
+#include "platform/Layout.h"
 
 namespace kestrava {
 
 namespace {
-QFont sansSerif(double points, bool bold) {
-  QFont font("MS Sans Serif");
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSizeF(points);
-  font.setBold(bold);
-  return font;
-}
-
 QPushButton* actionButton(QWidget* parent, const char* name, int left) {
-  auto* button = new QPushButton(name, parent);
-  button->setObjectName(name);
+  auto* button = place(new QPushButton(name, parent), name, left, 600, 1215, 495);
   button->setFont(sansSerif(13.5, false));
-  button->setGeometry(twipsRect(left, 600, 1215, 495));
   return button;
 }
 }  // namespace
@@ -32,10 +22,8 @@ QPushButton* actionButton(QWidget* parent, const char* name, int left) {
 frmServices::frmServices(MDIKestrava& main) : ListViewWindow(main, frmServicesSpec) {
   lvwService = list();
   lvwService->setToolTip("Click on column header to sort");
-  Label2 = new QLabel("ACTIONS:", this);
-  Label2->setObjectName("Label2");
+  Label2 = place(new QLabel("ACTIONS:", this), "Label2", 480, 240, 3855, 255);
   Label2->setFont(sansSerif(12, true));
-  Label2->setGeometry(twipsRect(480, 240, 3855, 255));
   Start = actionButton(this, "Start", 360);
   Stop = actionButton(this, "Stop", 1680);
   Pause = actionButton(this, "Pause", 3360);
