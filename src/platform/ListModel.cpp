@@ -113,11 +113,7 @@ void ListModel::setCell(RowId id, int column, std::string_view text) {
   const auto delta = static_cast<int64_t>(text.size()) - oldLength;
   for (size_t i = column - 1; i < r.ends.size(); ++i)
     r.ends[i] = static_cast<uint32_t>(r.ends[i] + delta);
-  const uint32_t at = static_cast<uint32_t>(id - base_);
-  if (at < position_.size() && position_[at] < static_cast<uint32_t>(exposed_)) {
-    auto idx = index(static_cast<int>(position_[at]), column);
-    emit dataChanged(idx, idx);
-  }
+  notifyChanged(id, column, {});
 }
 
 bool ListModel::bold(RowId id) const {
@@ -126,10 +122,15 @@ bool ListModel::bold(RowId id) const {
 
 void ListModel::setBold(RowId id, bool bold) {
   row(id).bold = bold;
+  notifyChanged(id, 0, {Qt::FontRole});
+}
+
+void ListModel::notifyChanged(RowId id, int column, const QList<int>& roles) {
+  // Rows not yet handed to the view reach it with the next flush.
   const uint32_t at = static_cast<uint32_t>(id - base_);
   if (at < position_.size() && position_[at] < static_cast<uint32_t>(exposed_)) {
-    auto idx = index(static_cast<int>(position_[at]), 0);
-    emit dataChanged(idx, idx, {Qt::FontRole});
+    auto idx = index(static_cast<int>(position_[at]), column);
+    emit dataChanged(idx, idx, roles);
   }
 }
 

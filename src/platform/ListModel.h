@@ -65,6 +65,7 @@ class ListModel : public QAbstractTableModel {
   std::vector<uint32_t> sortedOrder() const;
   void rebuildPositions();
   void resort();
+  void notifyChanged(RowId id, int column, const QList<int>& roles);
 
   QStringList headers_;
   std::vector<Row> rows_;
