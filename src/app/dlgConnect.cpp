@@ -23,6 +23,9 @@ dlgConnect::dlgConnect(MDIKestrava& main) : main_(main) {
 
   OKButton = place(new QPushButton("OK", this), "OKButton", 4920, 2520, 975, 735);
   OKButton->setFont(sansSerif(13.5, false));
+  // The dialog lives in an MDI child, not a window of its own: an auto-default button would
+  // give up being the default when the focus leaves it, and Enter would then press nothing.
+  OKButton->setAutoDefault(false);
   OKButton->setDefault(true);
   txtConnect = place(new QLineEdit(this), "txtConnect", 3600, 1560, 2535, 615);
   txtConnect->setAccessibleName("Name of remote computer");

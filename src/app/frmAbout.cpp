@@ -27,6 +27,9 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
   setFixedSize(twipsSize(5730, 3555));
 
   cmdOK = place(new QPushButton("OK", this), "cmdOK", 4245, 2625, 1260, 345);
+  // The dialog lives in an MDI child, not a window of its own: an auto-default button would
+  // give up being the default when the focus leaves it, and Enter would then press nothing.
+  cmdOK->setAutoDefault(false);
   cmdOK->setDefault(true);
   connect(cmdOK, &QPushButton::clicked, this, &frmAbout::closeBox);
   picIcon = place(new QLabel(this), "picIcon", 240, 240, 540, 540);

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 
 #include "app/ViewWindow.h"
 #include "app/dlgConnect.h"
@@ -146,6 +147,36 @@ TEST_F(MainWindowTest, OptionButtonsDecideTheNamePassedToTheLocator) {
     dialogOf(fresh)->OKButton->click();
     EXPECT_EQ(passed, c.expected) << c.what;
   }
+}
+
+// The dialog used from the keyboard alone, as a person without a mouse does: Tab to the options,
+// Down to choose Remote, back to the name box, type, Enter. Enter must still press OK wherever
+// the focus has travelled in between.
+TEST_F(MainWindowTest, KeyboardAloneChoosesRemoteAndEnterPressesOK) {
+  app.main->activateWindow();
+  AppHarness::processEvents();
+  dlgConnect* dialog = dialogOf(app);
+  ASSERT_NE(dialog, nullptr);
+  auto press = [](int key, Qt::KeyboardModifiers mods = {}) {
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QTest::keyClick(focus, Qt::Key(key), mods);
+    AppHarness::processEvents();
+  };
+  ASSERT_EQ(QApplication::focusWidget(), dialog->OKButton);
+  press(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), dialog->optLocal) << "the disabled name box is skipped";
+  press(Qt::Key_Down);
+  EXPECT_TRUE(dialog->optRemote->isChecked());
+  EXPECT_TRUE(dialog->txtConnect->isEnabled());
+  press(Qt::Key_Backtab, Qt::ShiftModifier);
+  ASSERT_EQ(QApplication::focusWidget(), dialog->txtConnect);
+  QTest::keyClicks(dialog->txtConnect, "far");
+  EXPECT_TRUE(dialog->OKButton->isDefault()) << "OK stays the default button";
+  press(Qt::Key_Return);
+  EXPECT_EQ(app.main->connectDialog(), nullptr) << "Enter in the name box pressed OK";
+  EXPECT_EQ(app.main->windowTitle(), "Done building information");
+  EXPECT_FALSE(app.remote.calls().empty()) << "the build went to the named computer";
 }
 
 TEST_F(MainWindowTest, FailedConnectShowsTheMessageAndKeepsEverything) {
