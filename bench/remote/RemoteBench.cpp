@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/ProcessPool.h"
 #include "connect/Connector.h"
 #include "remote/AgentSession.h"
 #include "remote/RemoteConnection.h"
@@ -27,31 +28,6 @@ constexpr const char* kViewQueries[] = {
     "Select * From Win32_LogicalDisk",    "Select * From Win32_OperatingSystem",
     "Select * From Win32_Process",        "Select * From Win32_Processor",
     "Select * From Win32_Service"};
-
-// Sleeping children, so that the process list has at least `total` entries; killed at exit.
-class ProcessPool {
- public:
-  explicit ProcessPool(size_t total) {
-    size_t present = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc"))
-      if (std::isdigit(static_cast<unsigned char>(e.path().filename().string()[0]))) ++present;
-    for (size_t i = present; i < total; ++i) {
-      pid_t pid = ::fork();
-      if (pid == 0) {
-        ::pause();
-        ::_exit(0);
-      }
-      if (pid > 0) children_.push_back(pid);
-    }
-  }
-  ~ProcessPool() {
-    for (pid_t pid : children_) ::kill(pid, SIGKILL);
-    for (pid_t pid : children_) ::waitpid(pid, nullptr, 0);
-  }
-
- private:
-  std::vector<pid_t> children_;
-};
 
 // Runs the seven queries and reads every object; the number of objects, or -1 when one failed.
 long viewBuild(Connection& connection) {

@@ -1,0 +1,81 @@
+// The whole view build as the user starts it: OK in the Connect dialog against this computer,
+// through the real local management service, with at least 1,000 processes. One iteration is
+// OK_Click (connect, then the seven views queried and filled, one after the other) and, timed
+// apart, the event processing that follows it (the windows painted). Runs offscreen unless a
+// display is chosen. Results are written down in docs/benchmarks.md.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <chrono>
+
+#include "app/MDIKestrava.h"
+#include "app/ViewWindow.h"
+#include "app/dlgConnect.h"
+#include "common/ProcessPool.h"
+#include "connect/Connector.h"
+#include "platform/Err.h"
+#include "platform/Layout.h"
+#include "platform/ListControl.h"
+#include "views/Views.h"
+#include "views/lists/ListViewWindow.h"
+
+namespace kestrava {
+namespace {
+
+int rowsOf(MDIKestrava& main, const char* windowName) {
+  auto* view = qobject_cast<ListViewWindow*>(main.view(windowName));
+  return view ? view->list()->ListItems().Count() : -1;
+}
+
+void BM_ViewBuild(benchmark::State& state, MDIKestrava* main) {
+  using Clock = std::chrono::steady_clock;
+  double paintSeconds = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    main->Connect_Click();
+    auto* dialog = qobject_cast<dlgConnect*>(main->connectDialog()->widget());
+    QApplication::processEvents();
+    state.ResumeTiming();
+    dialog->OKButton->click();
+    state.PauseTiming();
+    const bool built = main->windowTitle() == "Done building information";
+    const auto painted = Clock::now();
+    QApplication::processEvents();
+    paintSeconds += std::chrono::duration<double>(Clock::now() - painted).count();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the closed dialog
+    if (!built) {  // a failed connect leaves the dialog open and the title as it was
+      state.SkipWithError(("connect failed: " + Err().description()).c_str());
+      break;
+    }
+    main->setWindowTitle("MDIKestrava");
+    state.ResumeTiming();
+  }
+  state.counters["paint_ms"] = benchmark::Counter(paintSeconds * 1000.0 / state.iterations());
+  state.counters["processes"] = rowsOf(*main, "frmProcesses");
+  state.counters["services"] = rowsOf(*main, "frmServices");
+}
+
+}  // namespace
+}  // namespace kestrava
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  kestrava::ProcessPool pool(1000);
+  QApplication app(argc, argv);
+  QApplication::setFont(kestrava::sansSerif(8.25));
+  kestrava::MDIKestrava main(&kestrava::connectComputer);
+  kestrava::registerViews(main);
+  main.show();
+  main.Form_Load();
+  QApplication::processEvents();
+
+  benchmark::Initialize(&argc, argv);
+  benchmark::RegisterBenchmark("GUI/view_build_local", kestrava::BM_ViewBuild, &main)
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(10);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
