@@ -18,43 +18,42 @@ UniqueFd openAt(int dirFd, const char* path, int flags) {
 }
 
 namespace {
-// Reads until cap bytes or end of file; -1 on a read error (a process that has gone: ESRCH).
-// A short read ends the file: /proc's files and regular files deliver everything they hold in
-// one read unless the buffer fills, so the usual second read that returns 0 is saved.
-ptrdiff_t readAll(int fd, char* buf, size_t cap) {
-  size_t got = 0;
-  while (got < cap) {
-    const size_t want = cap - got;
-    ssize_t n = ::read(fd, buf + got, want);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    got += static_cast<size_t>(n);
-    if (static_cast<size_t>(n) < want) break;
-  }
-  return static_cast<ptrdiff_t>(got);
+// One read(2), retried on EINTR; -1 on a read error (a process that has gone: ESRCH).
+ptrdiff_t readOnce(int fd, char* buf, size_t cap) {
+  ssize_t n;
+  do {
+    n = ::read(fd, buf, cap);
+  } while (n < 0 && errno == EINTR);
+  return n;
 }
 }  // namespace
 
 ptrdiff_t readAt(int dirFd, const char* name, char* buf, size_t cap) {
   UniqueFd fd = openAt(dirFd, name);
   if (!fd) return -1;
-  return readAll(fd.get(), buf, cap);
+  // The per-process files read here (stat, status, io) are made whole before the first read is
+  // answered, so one read of a large enough buffer holds all of them and the read that would
+  // return 0 is saved. Files of many records (mountinfo, cpuinfo) come a page at a time instead:
+  // those are read with readFileAt.
+  return readOnce(fd.get(), buf, cap);
 }
 
 std::optional<std::string> readFileAt(int dirFd, const char* name, size_t limit) {
   UniqueFd fd = openAt(dirFd, name);
   if (!fd) return std::nullopt;
+  // A short read is no end of file: /proc's record files hand out about one page per read, and
+  // a pipe what has been written so far. Only a read that returns 0 ends the file.
   std::string out;
   size_t chunk = 4096;
   while (out.size() < limit) {
-    size_t want = std::min(chunk, limit - out.size());
-    size_t old = out.size();
+    const size_t old = out.size();
+    const size_t want = std::min(chunk, limit - old);
     out.resize(old + want);
-    ptrdiff_t n = readAll(fd.get(), out.data() + old, want);
+    const ptrdiff_t n = readOnce(fd.get(), out.data() + old, want);
     if (n < 0) return std::nullopt;
     out.resize(old + static_cast<size_t>(n));
-    if (static_cast<size_t>(n) < want) break;
-    chunk = std::min<size_t>(chunk * 2, 1 << 20);
+    if (n == 0) break;
+    if (static_cast<size_t>(n) == want) chunk = std::min<size_t>(chunk * 2, 1 << 20);
   }
   return out;
 }

@@ -16,11 +16,13 @@ namespace kestrava::service::linuxsys {
 // Opens a path relative to a directory descriptor (AT_FDCWD for plain paths), close-on-exec.
 UniqueFd openAt(int dirFd, const char* path, int flags = 0);
 
-// Reads a whole small file into buf (at most cap bytes); the byte count, or -1 when the file
-// cannot be opened or read. A count equal to cap means the file may be longer.
+// Reads a small file that arrives whole in one read (a process's stat, status or io) into buf
+// (at most cap bytes); the byte count, or -1 when the file cannot be opened or read. A count
+// equal to cap means the file may be longer. Never for files of many records: see readFileAt.
 ptrdiff_t readAt(int dirFd, const char* name, char* buf, size_t cap);
 
-// Reads at most limit bytes of a file; nullopt when it cannot be opened or read.
+// Reads at most limit bytes of a file, up to its real end (a read that returns 0), however few
+// bytes each read brings; nullopt when it cannot be opened or read.
 std::optional<std::string> readFileAt(int dirFd, const char* name, size_t limit);
 std::optional<std::string> readFile(const std::string& path, size_t limit = 1 << 20);
 
