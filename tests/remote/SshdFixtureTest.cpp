@@ -33,6 +33,8 @@ class Sshd : public ::testing::Test {
     dir_ = dir;
     link(KESTRAVA_AGENT_PROGRAM, dir_ / "agents/real/kestrava-agent");
     link(KESTRAVA_FAKE_AGENT_PROGRAM, dir_ / "agents/fake/kestrava-agent");
+    // As if the agent's package were installed here: only the noagent login must not find it.
+    link(KESTRAVA_AGENT_PROGRAM, dir_ / "agents/installed/kestrava-agent");
   }
 
   // Replaces the link in one step: other tests may be connecting through it at this moment.
