@@ -179,13 +179,53 @@ constexpr auto kProperties = std::to_array<P>({
 });
 }  // namespace
 
+namespace {
+// A share named by its server (host:/path, //host/share): two of those on one device are two
+// exports, not one file system seen twice.
+bool isRemoteSource(const MountEntry& m) {
+  return m.source.find(':') != std::string::npos ||
+         (m.source.starts_with("//") &&
+          (m.fsType == "smbfs" || m.fsType == "smb3" || m.fsType == "cifs")) ||
+         m.fsType == "afs" || m.source == "-hosts";
+}
+
+// Which of two mounts of one file system stands for it, by the rules df uses, so that both list
+// the same file systems: a source that is a path, then a mount point nearer the root unless its
+// mount shows a deeper part of the file system, then a later mount over the same mount point.
+bool replaces(const MountEntry& later, const MountEntry& seen) {
+  const bool nearerRoot = seen.mountPoint.size() > later.mountPoint.size();
+  const bool rootBelow = seen.root.size() < later.root.size();
+  return (later.source.find('/') != std::string::npos &&
+          seen.source.find('/') == std::string::npos) ||
+         (nearerRoot && !rootBelow) ||
+         (later.source != seen.source && later.mountPoint == seen.mountPoint);
+}
+}  // namespace
+
 std::vector<MountEntry> visibleDataMounts(std::vector<MountEntry> mounts) {
   std::unordered_map<std::string, size_t> last;
   for (size_t i = 0; i < mounts.size(); ++i) last[mounts[i].mountPoint] = i;
+  // One entry per file system (device number), in the order each was first mounted: a bind
+  // mount or a second mount of a volume lists it once.
   std::vector<MountEntry> out;
-  for (size_t i = 0; i < mounts.size(); ++i)
-    if (last[mounts[i].mountPoint] == i && !isPseudoFileSystem(mounts[i].fsType))
-      out.push_back(std::move(mounts[i]));
+  std::unordered_map<uint64_t, size_t> byDevice;
+  for (size_t i = 0; i < mounts.size(); ++i) {
+    MountEntry& m = mounts[i];
+    if (last[m.mountPoint] != i || isPseudoFileSystem(m.fsType)) continue;
+    const uint64_t device = (uint64_t{m.major} << 32) | m.minor;
+    auto seen = byDevice.find(device);
+    if (seen == byDevice.end()) {
+      byDevice.emplace(device, out.size());
+      out.push_back(std::move(m));
+      continue;
+    }
+    MountEntry& kept = out[seen->second];
+    if (isRemoteSource(m) && isRemoteSource(kept) && m.source != kept.source) {
+      out.push_back(std::move(m));  // another export of the same server
+    } else if (replaces(m, kept)) {
+      kept = std::move(m);
+    }
+  }
   return out;
 }
 

@@ -23,7 +23,8 @@ class LogicalDiskProvider : public ClassProvider {
 };
 
 // The mounts that are logical disks, in mountinfo order; of several mounts on one mount point only
-// the last, the one in sight, is kept.
+// the last, the one in sight, is kept, and of several mounts of one file system only the one
+// that df would list.
 std::vector<MountEntry> visibleDataMounts(std::vector<MountEntry> mounts);
 
 }  // namespace kestrava::service::linuxsys
