@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang clang-format libclang-rt-14-dev
   libsystemd-dev systemd dbus dbus-user-session
+  debootstrap debian-archive-keyring systemd-container e2fsprogs
   openssh-client openssh-server
   xvfb xdotool x11-utils imagemagick procps psmisc util-linux
   dpkg-dev file man-db desktop-file-utils appstream librsvg2-bin

@@ -18,13 +18,6 @@ bool oneOf(std::string_view name, std::initializer_list<std::string_view> names)
   return false;
 }
 
-bool isAccessDenied(const BusFailure& f) {
-  return oneOf(f.name, {"org.freedesktop.DBus.Error.AccessDenied",
-                        "org.freedesktop.DBus.Error.InteractiveAuthorizationRequired",
-                        "org.freedesktop.PolicyKit1.Error.NotAuthorized"}) ||
-         (f.name.empty() && (f.errnoValue == EACCES || f.errnoValue == EPERM));
-}
-
 }  // namespace
 
 BusFailure describeFailure(const sd_bus_error* error, int result) {
@@ -55,6 +48,13 @@ bool isTransportFailure(const BusFailure& f) {
   for (int e : kTransportErrnos)
     if (e == f.errnoValue) return true;
   return false;
+}
+
+bool isAccessDenied(const BusFailure& f) {
+  return oneOf(f.name, {"org.freedesktop.DBus.Error.AccessDenied",
+                        "org.freedesktop.DBus.Error.InteractiveAuthorizationRequired",
+                        "org.freedesktop.PolicyKit1.Error.NotAuthorized"}) ||
+         (f.name.empty() && (f.errnoValue == EACCES || f.errnoValue == EPERM));
 }
 
 bool isNotSupported(const BusFailure& f) {

@@ -23,6 +23,8 @@ BusFailure describeFailure(const sd_bus_error* error, int result);
 
 // The bus or the service manager is gone, or did not answer in time.
 bool isTransportFailure(const BusFailure& failure);
+// systemd or polkit refused the caller.
+bool isAccessDenied(const BusFailure& failure);
 // The unit or the kernel offers no such operation (the cgroup v1 freezer, for one).
 bool isNotSupported(const BusFailure& failure);
 

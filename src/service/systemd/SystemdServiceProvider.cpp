@@ -206,8 +206,10 @@ int32_t SystemdServiceProvider::carryOut(ServiceMethod method, const UnitRecord&
                                          const ControlPlan& plan) {
   for (UnitAction action : plan.actions) {
     std::optional<BusFailure> failure = client_->control(action, unit.name);
-    if (failure && action == UnitAction::Freeze && isNotSupported(*failure)) {
-      // No freezer under this unit (cgroup v1): stop its processes with SIGSTOP instead.
+    if (failure && action == UnitAction::Freeze &&
+        (isNotSupported(*failure) || isAccessDenied(*failure))) {
+      // No freezer under this unit (cgroup v1), or a caller systemd lets kill but never freeze
+      // (it asks polkit for KillUnit, not for FreezeUnit): stop its processes with SIGSTOP.
       if (unit.mainPid == 0) return serviceReturn::kCannotAcceptControl;
       failure = client_->control(UnitAction::SignalStop, unit.name);
     }
