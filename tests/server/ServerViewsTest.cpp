@@ -12,28 +12,6 @@
 namespace kestrava::testing {
 namespace {
 
-using Properties = std::map<std::string, std::string>;
-
-// `systemctl show -p ...` for many units: one block of NAME=value lines per unit, by Id.
-std::map<std::string, Properties> parseShow(const std::string& text) {
-  std::map<std::string, Properties> out;
-  Properties block;
-  auto flush = [&] {
-    if (block.count("Id")) out[block["Id"]] = block;
-    block.clear();
-  };
-  for (const std::string& line : lines(text)) {
-    if (line.empty()) {
-      flush();
-      continue;
-    }
-    const size_t eq = line.find('=');
-    if (eq != std::string::npos) block[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  flush();
-  return out;
-}
-
 std::string joined(const std::set<std::string>& names) {
   std::string out;
   for (const std::string& n : names) out += " " + n;
@@ -52,24 +30,6 @@ std::string stateOf(const Properties& p) {
   if (active == "deactivating") return "Stop Pending";
   if (active == "inactive" || active == "failed" || active == "maintenance") return "Stopped";
   return "Unknown";
-}
-
-std::string startModeOf(const std::string& unitFileState) {
-  static const std::map<std::string, std::string> modes = {{"enabled", "Auto"},
-                                                           {"enabled-runtime", "Auto"},
-                                                           {"static", "Manual"},
-                                                           {"disabled", "Manual"},
-                                                           {"indirect", "Manual"},
-                                                           {"linked", "Manual"},
-                                                           {"linked-runtime", "Manual"},
-                                                           {"alias", "Manual"},
-                                                           {"generated", "Manual"},
-                                                           {"transient", "Manual"},
-                                                           {"", "Manual"},
-                                                           {"masked", "Disabled"},
-                                                           {"masked-runtime", "Disabled"}};
-  auto it = modes.find(unitFileState);
-  return it == modes.end() ? "Unknown" : it->second;
 }
 
 const char* kShowProperties =

@@ -10,6 +10,7 @@
 #include <map>
 
 #include "service/systemd/CallBatch.h"
+#include "service/systemd/UnitFileCache.h"
 #include "service/systemd/UnitPropertyParser.h"
 
 namespace kestrava::service::systemd {
@@ -128,7 +129,16 @@ std::unique_ptr<SystemdClient> SystemdClient::open(std::chrono::milliseconds pro
   if (sd_bus_call(bus.get(), probe.get(), static_cast<uint64_t>(usec), error.get(), &reply) < 0)
     return nullptr;
   MessagePtr answered(reply);
-  return std::unique_ptr<SystemdClient>(new SystemdClient(std::move(bus)));
+  // The manager as the shared unit file cache knows it: a restarted bus or manager is another.
+  std::string manager;
+  sd_id128_t busId{};
+  if (sd_bus_get_bus_id(bus.get(), &busId) >= 0) {
+    char text[SD_ID128_STRING_MAX];
+    manager = sd_id128_to_string(busId, text);
+  }
+  const char* sender = sd_bus_message_get_sender(answered.get());
+  manager += std::string("/") + (sender ? sender : "");
+  return std::unique_ptr<SystemdClient>(new SystemdClient(std::move(bus), std::move(manager)));
 }
 
 sd_bus* SystemdClient::bus() {
@@ -149,6 +159,7 @@ sd_bus* SystemdClient::bus() {
 
 int SystemdClient::onUnitFilesChanged(sd_bus_message*, void* userdata, sd_bus_error*) {
   auto* client = static_cast<SystemdClient*>(userdata);
+  UnitFileCache::shared().forget(client->manager_);
   client->unitFilesRead_.reset();
   client->idleUnits_.clear();
   return 0;
@@ -173,6 +184,51 @@ void SystemdClient::watchUnitFiles(sd_bus* b) {
     return;
   filesChangedMatch_ = std::move(changedMatch);
   reloadingMatch_ = std::move(reloadingMatch);
+}
+
+namespace {
+// True for the system bus of this machine's own file system (no other bus named).
+bool isDefaultSystemBus() {
+  const char* address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+  if (!address || !*address) return true;
+  const std::string_view a(address);
+  return a == "unix:path=/run/dbus/system_bus_socket" ||
+         a == "unix:path=/var/run/dbus/system_bus_socket";
+}
+}  // namespace
+
+std::optional<FolderStamps> SystemdClient::unitFolderStamps(sd_bus* b) {
+  if (manager_.empty()) return std::nullopt;
+  if (!managerRoot_) {
+    // The bus daemon shares the manager's file system; the kernel gives its process as this
+    // machine numbers it, so /proc/<pid>/root is the manager's root even in a container.
+    managerRoot_ = "";
+    sd_bus_creds* raw = nullptr;
+    pid_t pid = 0;
+    if (sd_bus_get_owner_creds(b, SD_BUS_CREDS_PID, &raw) >= 0) {
+      CredsPtr creds(raw);
+      if (sd_bus_creds_get_pid(creds.get(), &pid) < 0) pid = 0;
+    }
+    const std::string proc = "/proc/" + std::to_string(pid) + "/root";
+    if (pid > 0 && ::access((proc + "/").c_str(), X_OK) == 0)
+      managerRoot_ = proc;
+    else if (isDefaultSystemBus())
+      managerRoot_ = "/";
+    char** path = nullptr;
+    BusError error;
+    if (!managerRoot_->empty() &&
+        sd_bus_get_property_strv(b, kDestination, kManagerPath, kManager, "UnitPath", error.get(),
+                                 &path) >= 0 &&
+        path) {
+      for (char** p = path; *p; ++p) {
+        unitPath_.emplace_back(*p);
+        std::free(*p);
+      }
+      std::free(path);
+    }
+  }
+  if (managerRoot_->empty() || unitPath_.empty()) return std::nullopt;
+  return stampUnitFolders(*managerRoot_, unitPath_);
 }
 
 bool SystemdClient::fileListFresh() const {
@@ -206,17 +262,22 @@ std::vector<UnitRecord> SystemdClient::listServices() {
             });
   if (!fileListFresh()) {
     const auto asked = std::chrono::steady_clock::now();
-    batch.add(listCall(b, "ListUnitFilesByPatterns"),
-              [this, asked](sd_bus_message* reply, const BusFailure* failure) {
-                if (failure) throw toComError(*failure, "Listing unit files");
-                std::map<std::string, std::string> files;
-                check(readUnitFileList(reply, files), "Listing unit files");
-                unitFiles_ = std::move(files);
-                unitFilesRead_ = asked;
-                std::erase_if(idleUnits_, [this](const auto& kept) {
-                  return unitFiles_.count(kept.first) == 0;
+    std::optional<FolderStamps> stamps = unitFolderStamps(b);
+    std::optional<UnitFileCache::Files> kept;
+    if (stamps) kept = UnitFileCache::shared().lookup(manager_, *stamps);
+    if (kept) {
+      takeUnitFiles(std::move(*kept), asked);
+    } else {
+      batch.add(listCall(b, "ListUnitFilesByPatterns"),
+                [this, asked, stamps = std::move(stamps)](sd_bus_message* reply,
+                                                          const BusFailure* failure) {
+                  if (failure) throw toComError(*failure, "Listing unit files");
+                  std::map<std::string, std::string> files;
+                  check(readUnitFileList(reply, files), "Listing unit files");
+                  if (stamps) UnitFileCache::shared().store(manager_, *stamps, files);
+                  takeUnitFiles(std::move(files), asked);
                 });
-              });
+    }
   }
   batch.run();
   for (const auto& [name, state] : unitFiles_) {
@@ -228,6 +289,13 @@ std::vector<UnitRecord> SystemdClient::listServices() {
   sorted.reserve(units.size());
   for (auto& [name, unit] : units) sorted.push_back(std::move(unit));
   return sorted;
+}
+
+void SystemdClient::takeUnitFiles(std::map<std::string, std::string> files,
+                                  std::chrono::steady_clock::time_point asked) {
+  unitFiles_ = std::move(files);
+  unitFilesRead_ = asked;
+  std::erase_if(idleUnits_, [this](const auto& kept) { return unitFiles_.count(kept.first) == 0; });
 }
 
 void SystemdClient::fetchProperties(std::vector<UnitRecord*>& units, bool unitInterface,

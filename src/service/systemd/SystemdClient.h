@@ -10,6 +10,7 @@
 #include "service/systemd/BusErrorMap.h"
 #include "service/systemd/SdBus.h"
 #include "service/systemd/ServiceMapping.h"
+#include "service/systemd/UnitFileCache.h"
 #include "service/systemd/UnitRecord.h"
 
 namespace kestrava::service::systemd {
@@ -25,7 +26,8 @@ class SystemdClient {
   // Every service unit systemd knows, loaded or installed (templates and aliases left out),
   // sorted by name, with what the two list calls tell. The unit file list costs systemd far
   // more than the rest, so it is kept until systemd says the files changed (or for at most
-  // kFileListLifetime, for files dropped in or removed without a reload).
+  // kFileListLifetime, for files dropped in or removed without a reload), and a later
+  // connection of this process takes it over while no unit folder has changed (UnitFileCache).
   std::vector<UnitRecord> listServices();
   static constexpr std::chrono::seconds kFileListLifetime{30};
 
@@ -49,16 +51,25 @@ class SystemdClient {
   std::optional<BusFailure> control(UnitAction action, const std::string& unitName);
 
  private:
-  explicit SystemdClient(BusPtr bus) : bus_(std::move(bus)) {}
+  SystemdClient(BusPtr bus, std::string manager)
+      : bus_(std::move(bus)), manager_(std::move(manager)) {}
   sd_bus* bus();
   void fetchProperties(std::vector<UnitRecord*>& units, bool unitInterface, bool serviceInterface);
   void fetchIdleProperties(std::vector<UnitRecord*>& units, bool unitInterface,
                            bool serviceInterface);
   void watchUnitFiles(sd_bus* bus);
   bool fileListFresh() const;
+  void takeUnitFiles(std::map<std::string, std::string> files,
+                     std::chrono::steady_clock::time_point asked);
+  // The stamps of the manager's unit folders, or nullopt when its root cannot be seen from here.
+  std::optional<std::map<std::string, int64_t>> unitFolderStamps(sd_bus* bus);
   static int onUnitFilesChanged(sd_bus_message* signal, void* userdata, sd_bus_error* error);
 
   BusPtr bus_;
+  // Which manager answers: the bus's id and the manager's name on it, for the shared cache.
+  std::string manager_;
+  std::optional<std::string> managerRoot_;  // its root folder as seen from here; "" unknown
+  std::vector<std::string> unitPath_;
   std::optional<std::string> managerUser_;
   std::optional<std::string> busUnit_;
   // Unit file name -> state, from ListUnitFilesByPatterns, while no change signal came.
