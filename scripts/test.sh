@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Kestrava and runs every test: scripts/test.sh [default|asan]
-# Starts the test fixtures (a private service manager, a loopback sshd) and stops them at the end.
+# Starts the test fixtures (a private service manager, a loopback sshd, a booted Debian server)
+# and stops them at the end.
 set -euo pipefail
 preset="${1:-default}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
