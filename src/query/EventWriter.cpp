@@ -5,7 +5,7 @@
 
 #include "query/CellText.h"
 #include "query/CsvWriter.h"
-#include "query/JsonText.h"
+#include "query/Json.h"
 
 namespace kestrava::query {
 
@@ -45,17 +45,13 @@ std::vector<Change> changesOf(const EventObject& event, bool forCsv) {
 void EventWriter::write(const EventObject& event, std::string_view time) {
   const std::string path = event.target.path();
   if (format_ == OutputFormat::Json) {
-    std::string line = "{\"time\":";
-    appendJsonString(line, time);
-    line += ",\"event\":";
-    appendJsonString(line, event.className);
-    line += ",\"path\":";
-    appendJsonString(line, path);
-    line += ",\"TargetInstance\":";
-    appendJsonObject(line, event.target);
-    line += ",\"PreviousInstance\":";
-    appendJsonObject(line, event.previous);
-    out_ << line << "}\n";
+    Json line = Json::object();
+    line["time"] = jsonText(time);
+    line["event"] = jsonText(event.className);
+    line["path"] = jsonText(path);
+    line["TargetInstance"] = jsonObject(event.target);
+    line["PreviousInstance"] = jsonObject(event.previous);
+    out_ << jsonLine(line) << '\n';
   } else if (format_ == OutputFormat::Csv) {
     if (!headerWritten_)
       CsvWriter::writeRow({"Time", "Path", "Property", "Previous", "Current"}, out_);

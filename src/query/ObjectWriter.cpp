@@ -3,7 +3,7 @@
 #include "core/ClassSchema.h"
 #include "query/CellText.h"
 #include "query/CsvWriter.h"
-#include "query/JsonText.h"
+#include "query/Json.h"
 #include "query/JsonWriter.h"
 #include "query/TableWriter.h"
 
@@ -30,9 +30,7 @@ std::unique_ptr<ObjectWriter> makeObjectWriter(OutputFormat format, std::ostream
 
 void writeSingleObject(OutputFormat format, const ManagementObject& object, std::ostream& out) {
   if (format == OutputFormat::Json) {
-    std::string line;
-    appendJsonObject(line, object);
-    out << line << '\n';
+    out << jsonLine(jsonObject(object)) << '\n';
   } else if (format == OutputFormat::Csv) {
     CsvWriter writer(out);
     writer.write(object);
@@ -49,7 +47,7 @@ void writeSingleObject(OutputFormat format, const ManagementObject& object, std:
 void writeReturnValue(OutputFormat format, const Value& value, std::ostream& out) {
   std::string text;
   if (format == OutputFormat::Json)
-    appendJsonValue(text, value);
+    text = jsonLine(jsonValue(value));
   else if (value.isNull())
     text = "null";
   else
