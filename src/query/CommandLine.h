@@ -20,7 +20,8 @@ class UsageError : public std::runtime_error {
 //   [--host NAME] [--format ...] --call "OBJECT PATH" METHOD
 //   [--host NAME] [--format ...] --watch "NOTIFICATION QUERY"
 //   --help | --version
-// Options also take their value as --host=NAME; "--" ends the options.
+// Parsed by getopt_long: a value also as --host=NAME, an option by any unique prefix (--fo csv),
+// "--" ends the options.
 struct CommandLine {
   enum class Mode { Query, Get, Call, Watch, Help, Version };
 

@@ -44,6 +44,15 @@ TEST(CommandLine, AcceptedForms) {
       {{"--help"}, Mode::Help, "", OutputFormat::Table, "", ""},
       {{"Select", "--version"}, Mode::Version, "", OutputFormat::Table, "", ""},
       {{"-h"}, Mode::Help, "", OutputFormat::Table, "", ""},
+      // Unique prefixes, values after "=", and "--" before a query that looks like an option.
+      {{"--fo=csv", "--ho", "srv", "--ca", "C='a'", "M"},
+       Mode::Call,
+       "srv",
+       OutputFormat::Csv,
+       "C='a'",
+       "M"},
+      {{"--format", "json", "--", "--get"}, Mode::Query, "", OutputFormat::Json, "--get", ""},
+      {{"-", "--host="}, Mode::Query, "", OutputFormat::Table, "-", ""},
   };
   for (const auto& c : cases) {
     CommandLine cmd = CommandLine::parse(c.args);
@@ -56,24 +65,39 @@ TEST(CommandLine, AcceptedForms) {
   }
 }
 
-TEST(CommandLine, RefusedForms) {
-  const std::vector<std::vector<std::string>> cases = {
-      {},
-      {"--format", "xml", "Select * From C"},
-      {"--format"},
-      {"--host"},
-      {"--get"},
-      {"--call", "C='a'"},
-      {"--watch"},
-      {"Select * From C", "--get", "C='a'"},
-      {"--get", "C='a'", "--watch", "q"},
-      {"Select", "*", "From", "C"},
-      {"--bogus", "Select * From C"},
-      {"-x"},
-      {"--host", "srv"},
+TEST(CommandLine, RefusedFormsSayWhy) {
+  struct Refused {
+    std::vector<std::string> args;
+    const char* why;
   };
-  for (const auto& args : cases)
-    EXPECT_THROW(CommandLine::parse(args), UsageError) << ::testing::PrintToString(args);
+  const Refused cases[] = {
+      {{}, "no query given"},
+      {{"--format", "xml", "Select * From C"}, "unknown format 'xml'"},
+      {{"--format"}, "option --format needs a value"},
+      {{"--fo"}, "option --format needs a value"},
+      {{"--host"}, "option --host needs a value"},
+      {{"--get"}, "option --get needs a value"},
+      {{"--call", "C='a'"}, "--call needs an object path and a method name"},
+      {{"--watch"}, "option --watch needs a value"},
+      {{"Select * From C", "--get", "C='a'"}, "give only one of"},
+      {{"--get", "C='a'", "--watch", "q"}, "give only one of"},
+      {{"Select", "*", "From", "C"}, "give the query as one argument"},
+      {{"--", "Select", "--host"}, "give the query as one argument"},
+      {{"--bogus", "Select * From C"}, "unknown option --bogus"},
+      {{"--h", "Select * From C"}, "option --h is ambiguous (--help, --host)"},
+      {{"--help=yes"}, "option --help takes no value"},
+      {{"-x"}, "unknown option -x"},
+      {{"--host", "srv"}, "no query given"},
+  };
+  for (const auto& c : cases) {
+    try {
+      CommandLine::parse(c.args);
+      ADD_FAILURE() << ::testing::PrintToString(c.args) << " was accepted";
+    } catch (const UsageError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.why), std::string::npos)
+          << ::testing::PrintToString(c.args) << ": " << e.what();
+    }
+  }
 }
 
 }  // namespace
