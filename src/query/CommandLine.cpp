@@ -140,7 +140,8 @@ const char* CommandLine::usage() {
          "TargetInstance Isa 'Win32_Service'\"\n"
          "\n"
          "Exit status: 0 on success, 1 when the service reports an error (printed with its\n"
-         "number), 2 for a command line that cannot be run.\n";
+         "number) or the output cannot be written (a full disk, a closed standard output, a\n"
+         "reader that has gone away), 2 for a command line that cannot be run.\n";
 }
 
 }  // namespace kestrava::query

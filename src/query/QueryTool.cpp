@@ -14,7 +14,9 @@ int runQuery(Connection& connection, const CommandLine& cmd, QueryToolContext& c
   auto writer = makeObjectWriter(cmd.format, context.out);
   auto stream = connection.execQuery(cmd.text);
   try {
-    while (auto object = stream->next()) writer->write(*object);
+    // Once the output fails, the rest of the result is not asked for.
+    for (std::optional<ManagementObject> object; context.out && (object = stream->next());)
+      writer->write(*object);
   } catch (const ComError&) {
     writer->finish();  // what came before the failure, in well-formed output
     throw;
@@ -23,18 +25,34 @@ int runQuery(Connection& connection, const CommandLine& cmd, QueryToolContext& c
   return 0;
 }
 
+// How often a watch looks whether its output still takes what it writes.
+constexpr auto kWatchPoll = std::chrono::milliseconds(100);
+
 int runWatch(Connection& connection, const CommandLine& cmd, QueryToolContext& context) {
   std::mutex mutex;
   EventWriter writer(cmd.format, context.out);
   const SubscriptionId id = connection.subscribe(cmd.text, [&](const EventObject& event) {
     std::lock_guard lock(mutex);
-    writer.write(event, context.timestamp());
+    if (context.out) writer.write(event, context.timestamp());
   });
-  context.waitForStop();
+  for (;;) {
+    if (context.waitForStop(kWatchPoll)) break;
+    std::lock_guard lock(mutex);
+    if (!context.out) break;
+  }
   connection.cancel(id);
   return 0;
 }
 }  // namespace
+
+int checkOutput(int status, QueryToolContext& context) {
+  context.out.flush();
+  if (context.out) return status;
+  const std::string why = context.outputFailure ? context.outputFailure() : std::string();
+  context.err << "kestrava-query: cannot write the output" << (why.empty() ? "" : ": ") << why
+              << '\n';
+  return 1;
+}
 
 std::string describeError(const ComError& error) {
   char numbers[48];
@@ -48,27 +66,33 @@ std::string describeError(const ComError& error) {
 }
 
 int runQueryTool(const CommandLine& cmd, QueryToolContext& context) {
+  int status;
   try {
     auto connection = context.connect(cmd.host);
     switch (cmd.mode) {
       case CommandLine::Mode::Query:
-        return runQuery(*connection, cmd, context);
+        status = runQuery(*connection, cmd, context);
+        break;
       case CommandLine::Mode::Get:
         writeSingleObject(cmd.format, connection->getObject(cmd.text), context.out);
-        return 0;
+        status = 0;
+        break;
       case CommandLine::Mode::Call:
         writeReturnValue(cmd.format, connection->execMethod(cmd.text, cmd.method), context.out);
-        return 0;
+        status = 0;
+        break;
       case CommandLine::Mode::Watch:
-        return runWatch(*connection, cmd, context);
+        status = runWatch(*connection, cmd, context);
+        break;
       default:
-        return 0;
+        status = 0;
     }
   } catch (const ComError& e) {
     context.out.flush();
     context.err << "kestrava-query: " << describeError(e) << '\n';
-    return 1;
+    status = 1;
   }
+  return checkOutput(status, context);
 }
 
 }  // namespace kestrava::query

@@ -24,7 +24,11 @@ class QueryToolTest : public ::testing::Test {
   int run(std::vector<std::string> args) {
     out_.str("");
     err_.str("");
-    QueryToolContext context{network_.factory(), out_, err_, [this] { onWait(); },
+    QueryToolContext context{network_.factory(), out_, err_,
+                             [this](std::chrono::milliseconds) {
+                               onWait();
+                               return true;
+                             },
                              [] { return std::string("T"); }};
     return runQueryTool(CommandLine::parse(args), context);
   }
