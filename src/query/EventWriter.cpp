@@ -32,11 +32,11 @@ std::vector<Change> changesOf(const EventObject& event, bool forCsv) {
                    ? event.previous.get(schema->properties()[i])
                    : Value());
     if (now == before) continue;
-    const std::string name = validUtf8(schema->properties()[i]);
+    const std::string& name = schema->properties()[i];
     if (forCsv)
-      changes.push_back({name, plainText(before), plainText(now)});
+      changes.push_back({validUtf8(name), plainText(before), plainText(now)});
     else
-      changes.push_back({name, shown(before), shown(now)});
+      changes.push_back({terminalText(name), shown(before), shown(now)});
   }
   return changes;
 }
@@ -60,7 +60,7 @@ void EventWriter::write(const EventObject& event, std::string_view time) {
       CsvWriter::writeRow({std::string(time), validUtf8(path), c.property, c.previous, c.current},
                           out_);
   } else {
-    std::string line = std::string(time) + "  " + cellText(Value::text(path)) + " ";
+    std::string line = terminalText(time) + "  " + terminalText(path) + " ";
     const auto changes = changesOf(event, false);
     for (size_t i = 0; i < changes.size(); ++i)
       line += (i ? ", " : " ") + changes[i].property + ": " + changes[i].previous + " -> " +

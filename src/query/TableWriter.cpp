@@ -16,7 +16,9 @@ void TableWriter::write(const ManagementObject& object) {
   if (!object.schema()) return;
   if (!schema_) {
     schema_ = object.schema();
-    rows_.push_back(schema_->properties());
+    std::vector<std::string> header;
+    for (const auto& name : schema_->properties()) header.push_back(terminalText(name));
+    rows_.push_back(std::move(header));
     numeric_.assign(schema_->size(), true);
   }
   std::vector<std::string> row(schema_->size());

@@ -105,6 +105,26 @@ std::vector<pid_t> childrenOf(pid_t parent) {
   return found;
 }
 
+std::vector<std::string> fakeSshEnvironment() {
+  struct Folder {
+    std::filesystem::path path;
+    Folder() {
+      char name[] = "/tmp/kestrava-fake-ssh.XXXXXX";
+      if (!mkdtemp(name)) return;
+      path = name;
+      std::filesystem::create_symlink(KESTRAVA_FAKE_SSH, path / "ssh");
+    }
+    ~Folder() {
+      std::error_code ec;
+      if (!path.empty()) std::filesystem::remove_all(path, ec);
+    }
+  };
+  static const Folder folder;
+  const char* path = std::getenv("PATH");
+  return {"PATH=" + folder.path.string() + ":" + (path ? path : "/usr/bin:/bin"),
+          std::string("KESTRAVA_FAKE_AGENT_PROGRAM=") + KESTRAVA_FAKE_AGENT_PROGRAM};
+}
+
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!condition()) {

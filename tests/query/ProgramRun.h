@@ -47,6 +47,10 @@ std::vector<pid_t> processesWithEnvironment(const std::string& entry);
 // The processes whose parent is `parent`.
 std::vector<pid_t> childrenOf(pid_t parent);
 
+// The environment that puts the fake ssh (tests/query/fake-ssh, in front of the fake agent) first
+// on PATH; its folder is removed when the test program ends.
+std::vector<std::string> fakeSshEnvironment();
+
 // Waits, at most `limit`, until `condition` holds; whether it did.
 bool eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds limit = std::chrono::seconds(10));
