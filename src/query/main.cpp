@@ -12,6 +12,7 @@
 #include "query/CommandLine.h"
 #include "query/FdOutputBuffer.h"
 #include "query/QueryTool.h"
+#include "remote/ChildCleanup.h"
 
 namespace {
 
@@ -40,6 +41,8 @@ bool keepOpen(int fd) {
 
 int main(int argc, char** argv) {
   using kestrava::query::CommandLine;
+  // Every ssh this program starts ends with it, however it ends.
+  kestrava::remote::endChildrenOnEveryExit();
   const bool stdoutOpen = keepOpen(STDOUT_FILENO);
   keepOpen(STDIN_FILENO);
   keepOpen(STDERR_FILENO);
@@ -86,5 +89,10 @@ int main(int argc, char** argv) {
     out << "kestrava-query " << KESTRAVA_VERSION << '\n';
     return kestrava::query::checkOutput(0, context);
   }
-  return kestrava::query::runQueryTool(cmd, context);
+  try {
+    return kestrava::query::runQueryTool(cmd, context);
+  } catch (const std::exception& e) {
+    std::cerr << "kestrava-query: " << e.what() << '\n';
+    return 1;
+  }
 }

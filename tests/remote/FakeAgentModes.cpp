@@ -22,10 +22,11 @@ long fromEnvironment(const char* name, long fallback) {
   return text && *text ? std::strtol(text, nullptr, 10) : fallback;
 }
 
-// Waits until the client's side of the agent's input closes, then ends the agent.
-[[noreturn]] void hangUntilInputCloses() {
+// Stands for an agent stuck in its service: it reads nothing more, and only finds out that
+// its client has gone when its output is closed on the far end (as its next write would).
+[[noreturn]] void hangUntilOutputCloses() {
   for (int i = 0; i < 600; ++i) {
-    pollfd p{STDIN_FILENO, POLLIN, 0};
+    pollfd p{STDOUT_FILENO, 0, 0};
     if (::poll(&p, 1, 100) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) break;
   }
   std::_Exit(0);
@@ -53,7 +54,7 @@ class FakeStream final : public ObjectStream {
   FakeStream(std::function<ManagementObject(long)> make, long count, bool hang)
       : make_(std::move(make)), count_(count), hang_(hang) {}
   std::optional<ManagementObject> next() override {
-    if (hang_ && delivered_ == 1) hangUntilInputCloses();
+    if (hang_ && delivered_ == 1) hangUntilOutputCloses();
     if (delivered_ >= count_) return std::nullopt;
     if (delivered_ == 0)
       std::this_thread::sleep_for(
@@ -88,11 +89,11 @@ class FakeService final : public Connection {
                                         fromEnvironment("KESTRAVA_FAKE_OBJECTS", 3), hang_);
   }
   ManagementObject getObject(std::string_view) override {
-    if (hang_) hangUntilInputCloses();
+    if (hang_) hangUntilOutputCloses();
     return object(0);
   }
   Value execMethod(std::string_view, std::string_view) override {
-    if (hang_) hangUntilInputCloses();
+    if (hang_) hangUntilOutputCloses();
     return Value::text(texts_.result + computer_);
   }
   SubscriptionId subscribe(std::string_view, EventCallback callback) override {

@@ -15,7 +15,8 @@ namespace kestrava::remote::testing {
 //              every 100 ms, and after KESTRAVA_FAKE_DROP_AFTER events (if set) the agent ends
 //   "escapes"  the same, with terminal escape sequences in the class, property names, values,
 //              error text and return value
-//   "hang"     a query gives one object, then nothing, until the agent's input closes
+//   "hang"     a query gives one object, then nothing: the agent reads no more input and ends
+//              only once its output is closed on the far end (at most a minute)
 // nullptr for any other mode.
 std::unique_ptr<Connection> openFakeService(const std::string& mode);
 
