@@ -2,6 +2,8 @@
 
 #include <getopt.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -9,13 +11,20 @@ namespace kestrava::query {
 
 namespace {
 
-enum Option : int { kHost = 256, kFormat, kGet, kCall, kWatch };
+enum Option : int { kHost = 256, kHosts, kFormat, kGet, kCall, kWatch, kParallel, kKeep };
 
 constexpr option kOptions[] = {
-    {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
-    {"host", required_argument, nullptr, kHost},   {"format", required_argument, nullptr, kFormat},
-    {"get", required_argument, nullptr, kGet},     {"call", required_argument, nullptr, kCall},
-    {"watch", required_argument, nullptr, kWatch}, {nullptr, 0, nullptr, 0},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"host", required_argument, nullptr, kHost},
+    {"hosts", required_argument, nullptr, kHosts},
+    {"format", required_argument, nullptr, kFormat},
+    {"get", required_argument, nullptr, kGet},
+    {"call", required_argument, nullptr, kCall},
+    {"watch", required_argument, nullptr, kWatch},
+    {"parallel", required_argument, nullptr, kParallel},
+    {"keep-connections", required_argument, nullptr, kKeep},
+    {nullptr, 0, nullptr, 0},
 };
 
 // getopt_long keeps its place in globals.
@@ -25,6 +34,16 @@ void setMode(CommandLine& cmd, bool& modeSet, CommandLine::Mode mode) {
   if (modeSet) throw UsageError("give only one of a query, --get, --call and --watch");
   cmd.mode = mode;
   modeSet = true;
+}
+
+unsigned numberIn(const char* option, const char* text, unsigned low, unsigned high) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long n = std::strtoul(text, &end, 10);
+  if (!*text || *end || errno || text[0] == '-' || n < low || n > high)
+    throw UsageError(std::string("option --") + option + " takes a whole number from " +
+                     std::to_string(low) + " to " + std::to_string(high) + ", not '" + text + "'");
+  return static_cast<unsigned>(n);
 }
 
 // Why getopt_long refused the argument it has just read.
@@ -49,6 +68,13 @@ UsageError refusal(int value, const char* arg) {
 }
 
 }  // namespace
+
+bool CommandLine::namesComputers() const {
+  size_t hosts = 0;
+  for (const auto& c : computers)
+    if (c.isFile || ++hosts > 1) return true;
+  return false;
+}
 
 CommandLine CommandLine::parse(const std::vector<std::string>& args) {
   // getopt_long may reorder the array it is given; it gets a copy of the pointers.
@@ -80,7 +106,14 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
         cmd.mode = Mode::Version;
         return cmd;
       case kHost:
-        cmd.host = optarg;
+      case kHosts:
+        cmd.computers.push_back({value == kHosts, optarg});
+        break;
+      case kParallel:
+        cmd.parallel = numberIn("parallel", optarg, 1, kMaxParallel);
+        break;
+      case kKeep:
+        cmd.keepConnections = numberIn("keep-connections", optarg, 1, kMaxKeepSeconds);
         break;
       case kFormat: {
         auto format = parseOutputFormat(optarg);
@@ -116,18 +149,31 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
   return cmd;
 }
 const char* CommandLine::usage() {
-  return "Usage: kestrava-query [--host NAME] [--format table|csv|json] \"WQL\"\n"
-         "       kestrava-query [--host NAME] [--format ...] --get \"OBJECT PATH\"\n"
-         "       kestrava-query [--host NAME] [--format ...] --call \"OBJECT PATH\" METHOD\n"
-         "       kestrava-query [--host NAME] [--format ...] --watch \"NOTIFICATION QUERY\"\n"
+  return "Usage: kestrava-query [COMPUTERS] [--format table|csv|json] \"WQL\"\n"
+         "       kestrava-query [COMPUTERS] [--format ...] --get \"OBJECT PATH\"\n"
+         "       kestrava-query [COMPUTERS] [--format ...] --call \"OBJECT PATH\" METHOD\n"
+         "       kestrava-query [COMPUTERS] [--format ...] --watch \"NOTIFICATION QUERY\"\n"
          "       kestrava-query --help | --version\n"
          "\n"
-         "Asks a computer's management service: runs a WQL query and prints the objects, prints\n"
+         "Asks computers' management services: runs a WQL query and prints the objects, prints\n"
          "one object by its path, calls a method without arguments and prints its return value,\n"
          "or prints modification events as they come until interrupted.\n"
          "\n"
-         "  --host NAME     the computer to ask (default: this one); others are reached over ssh\n"
+         "  --host NAME     a computer to ask (default: this one); others are reached over ssh\n"
+         "  --hosts FILE    the computers named in FILE, one a line (\"-\": standard input);\n"
+         "                  blank lines and what follows a \"#\" are skipped\n"
+         "  --parallel N    ask at most N computers at once (default 32)\n"
+         "  --keep-connections SECONDS\n"
+         "                  let ssh share each connection and keep it SECONDS after its last use,\n"
+         "                  so the next query skips the log-in (ControlMaster/ControlPersist);\n"
+         "                  never where the ssh configuration already says how to share\n"
          "  --format F      table (aligned, the default), csv (with a header row) or json\n"
+         "\n"
+         "--host and --hosts may be given together and repeated. With --hosts or more than one\n"
+         "--host, every row, return value and event begins with its computer as named here\n"
+         "(a \"Computer\" column or member); rows stay together in the order the computers were\n"
+         "named. A computer that fails is reported on standard error with its name, and the\n"
+         "others are still printed.\n"
          "\n"
          "An option's value may also follow it after '=' (--format=json), an option may be\n"
          "shortened to any unique prefix (--fo json), and \"--\" ends the options.\n"
@@ -138,10 +184,13 @@ const char* CommandLine::usage() {
          "  kestrava-query --call \"Win32_Service='ssh.service'\" StopService\n"
          "  kestrava-query --watch \"Select * from __InstanceModificationEvent Within 2.0 Where "
          "TargetInstance Isa 'Win32_Service'\"\n"
+         "  kestrava-query --hosts servers.txt \"Select Name From Win32_Service Where StartMode = "
+         "'Auto' And State <> 'Running'\"\n"
          "\n"
-         "Exit status: 0 on success, 1 when the service reports an error (printed with its\n"
-         "number) or the output cannot be written (a full disk, a closed standard output, a\n"
-         "reader that has gone away), 2 for a command line that cannot be run.\n";
+         "Exit status: 0 when every computer answered, 1 when the service of at least one\n"
+         "reported an error or could not be reached (printed with its number) or the output\n"
+         "cannot be written (a full disk, a closed standard output, a reader that has gone\n"
+         "away), 2 for a command line that cannot be run.\n";
 }
 
 }  // namespace kestrava::query

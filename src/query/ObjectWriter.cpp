@@ -16,6 +16,14 @@ std::optional<OutputFormat> parseOutputFormat(std::string_view name) {
   return std::nullopt;
 }
 
+const Value& valueIn(const ManagementObject& object, const SchemaPtr& header, size_t index) {
+  static const Value empty;
+  if (object.schema() == header) return object.at(index);
+  const auto found =
+      object.schema() ? object.schema()->indexOf(header->properties()[index]) : std::nullopt;
+  return found ? object.at(*found) : empty;
+}
+
 std::unique_ptr<ObjectWriter> makeObjectWriter(OutputFormat format, std::ostream& out) {
   switch (format) {
     case OutputFormat::Csv:

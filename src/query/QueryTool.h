@@ -4,6 +4,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "core/ComError.h"
 #include "core/Connection.h"
@@ -27,7 +28,11 @@ struct QueryToolContext {
   std::function<std::string()> outputFailure = {};
 };
 
-int runQueryTool(const CommandLine& cmd, QueryToolContext& context);
+// Asks the computers (see computerNames) what the command line says. With one computer, the
+// output is as that computer's alone; with namesComputers(), every row, return value and event
+// begins with its computer, and the status is 1 when any computer failed.
+int runQueryTool(const CommandLine& cmd, const std::vector<std::string>& computers,
+                 QueryToolContext& context);
 
 // Flushes the output; when it could not be written, says so on err and returns 1, else status.
 int checkOutput(int status, QueryToolContext& context);

@@ -10,7 +10,9 @@
 
 #include "connect/Connector.h"
 #include "query/CommandLine.h"
+#include "query/ConnectionSharing.h"
 #include "query/FdOutputBuffer.h"
+#include "query/HostList.h"
 #include "query/QueryTool.h"
 #include "remote/ChildCleanup.h"
 
@@ -55,8 +57,11 @@ int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
 
   CommandLine cmd;
+  std::vector<std::string> computers;
   try {
     cmd = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
+    if (cmd.mode != CommandLine::Mode::Help && cmd.mode != CommandLine::Mode::Version)
+      computers = kestrava::query::computerNames(cmd, std::cin);
   } catch (const kestrava::query::UsageError& e) {
     std::cerr << "kestrava-query: " << e.what() << "\nTry 'kestrava-query --help'.\n";
     return 2;
@@ -69,8 +74,14 @@ int main(int argc, char** argv) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopSignals, signal);
   if (cmd.mode == CommandLine::Mode::Watch) pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  auto connect = [keep = cmd.keepConnections](const std::string& computer) {
+    if (keep == 0 || kestrava::namesLocalComputer(computer))
+      return kestrava::connectComputer(computer);
+    return kestrava::connectComputerWithSsh(
+        computer, kestrava::query::connectionSharingOptions(computer, keep));
+  };
   kestrava::query::QueryToolContext context{
-      &kestrava::connectComputer,
+      connect,
       out,
       std::cerr,
       [&](std::chrono::milliseconds limit) {
@@ -90,7 +101,7 @@ int main(int argc, char** argv) {
     return kestrava::query::checkOutput(0, context);
   }
   try {
-    return kestrava::query::runQueryTool(cmd, context);
+    return kestrava::query::runQueryTool(cmd, computers, context);
   } catch (const std::exception& e) {
     std::cerr << "kestrava-query: " << e.what() << '\n';
     return 1;

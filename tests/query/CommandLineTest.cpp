@@ -45,24 +45,43 @@ TEST(CommandLine, AcceptedForms) {
       {{"Select", "--version"}, Mode::Version, "", OutputFormat::Table, "", ""},
       {{"-h"}, Mode::Help, "", OutputFormat::Table, "", ""},
       // Unique prefixes, values after "=", and "--" before a query that looks like an option.
-      {{"--fo=csv", "--ho", "srv", "--ca", "C='a'", "M"},
+      {{"--fo=csv", "--host", "srv", "--ca", "C='a'", "M"},
        Mode::Call,
        "srv",
        OutputFormat::Csv,
        "C='a'",
        "M"},
       {{"--format", "json", "--", "--get"}, Mode::Query, "", OutputFormat::Json, "--get", ""},
-      {{"-", "--host="}, Mode::Query, "", OutputFormat::Table, "-", ""},
+      {{"-"}, Mode::Query, "", OutputFormat::Table, "-", ""},
   };
   for (const auto& c : cases) {
     CommandLine cmd = CommandLine::parse(c.args);
     const std::string label = ::testing::PrintToString(c.args);
     EXPECT_EQ(cmd.mode, c.mode) << label;
-    EXPECT_EQ(cmd.host, c.host) << label;
+    const auto hosts = std::string(c.host).empty()
+                           ? std::vector<CommandLine::Computers>{}
+                           : std::vector<CommandLine::Computers>{{false, c.host}};
+    EXPECT_EQ(cmd.computers, hosts) << label;
     EXPECT_EQ(cmd.format, c.format) << label;
     EXPECT_EQ(cmd.text, c.text) << label;
     EXPECT_EQ(cmd.method, c.method) << label;
   }
+}
+
+TEST(CommandLine, ComputersInTheOrderGivenAndHowManyAtOnce) {
+  const auto cmd = CommandLine::parse({"--hosts", "a.txt", "--host", "db1", "--par=4", "--hosts=-",
+                                       "--keep", "60", "--host", "db1", "q"});
+  using C = CommandLine::Computers;
+  EXPECT_EQ(cmd.computers,
+            (std::vector<C>{{true, "a.txt"}, {false, "db1"}, {true, "-"}, {false, "db1"}}));
+  EXPECT_EQ(cmd.parallel, 4u);
+  EXPECT_EQ(cmd.keepConnections, 60u);
+  EXPECT_TRUE(cmd.namesComputers());
+  EXPECT_EQ(CommandLine::parse({"q"}).parallel, CommandLine::kDefaultParallel);
+  // One --host keeps the output of one computer; a second one, or any --hosts, names them.
+  EXPECT_FALSE(CommandLine::parse({"--host", "a", "q"}).namesComputers());
+  EXPECT_TRUE(CommandLine::parse({"--host", "a", "--host", "b", "q"}).namesComputers());
+  EXPECT_TRUE(CommandLine::parse({"--hosts", "f", "q"}).namesComputers());
 }
 
 TEST(CommandLine, RefusedFormsSayWhy) {
@@ -84,10 +103,15 @@ TEST(CommandLine, RefusedFormsSayWhy) {
       {{"Select", "*", "From", "C"}, "give the query as one argument"},
       {{"--", "Select", "--host"}, "give the query as one argument"},
       {{"--bogus", "Select * From C"}, "unknown option --bogus"},
-      {{"--h", "Select * From C"}, "option --h is ambiguous (--help, --host)"},
+      {{"--h", "Select * From C"}, "option --h is ambiguous (--help, --host, --hosts)"},
       {{"--help=yes"}, "option --help takes no value"},
       {{"-x"}, "unknown option -x"},
       {{"--host", "srv"}, "no query given"},
+      {{"--hos", "srv", "q"}, "option --hos is ambiguous (--host, --hosts)"},
+      {{"--parallel", "0", "q"}, "option --parallel takes a whole number from 1 to 1000, not '0'"},
+      {{"--parallel=-3", "q"}, "not '-3'"},
+      {{"--parallel", "8x", "q"}, "not '8x'"},
+      {{"--keep-connections", "99999999999", "q"}, "from 1 to 86400"},
   };
   for (const auto& c : cases) {
     try {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,12 +14,21 @@ namespace {
 
 using namespace std::chrono_literals;
 
-Outcome runAgainstFake(std::vector<std::string> args, std::optional<int> signal = {}) {
+Outcome runAgainstFake(std::vector<std::string> args, std::optional<int> signal = {},
+                       std::chrono::milliseconds signalAfter = 500ms) {
   Launch launch{std::move(args)};
   launch.environment = fakeSshEnvironment();
   launch.signal = signal;
-  launch.signalAfter = 500ms;
+  launch.signalAfter = signalAfter;
+  launch.limit = 10s;
   return runProgram(launch);
+}
+
+size_t linesWith(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) count += line.find(part) != std::string::npos;
+  return count;
 }
 
 // ESC, BEL, the C1 CSI (U+009B) and RIGHT-TO-LEFT OVERRIDE (U+202E).
@@ -53,6 +63,25 @@ TEST(FarSide, TextsFromTheFarSideReachTheTerminalEscaped) {
   EXPECT_EQ(csv.out.substr(0, csv.out.find(',')), "Name\x1b[31m");
   auto json = runAgainstFake({"--host", host, "--format", "json", "--call", "K='x'", "Run"});
   EXPECT_EQ(json.out, "\"\\u001b[5mdone\xe2\x80\xae" + host + "\\u001b[7m\"\n");
+}
+
+TEST(FarSide, AWatchGoesOnWhenOneComputerDropsOutAndEndsWhenNoneIsLeft) {
+  const std::string events = "Select * From __InstanceModificationEvent";
+  auto many =
+      runAgainstFake({"--host", "alpha", "--host", "drop-1", "--watch", events}, SIGINT, 1500ms);
+  EXPECT_EQ(many.status, 1) << many.err;
+  EXPECT_EQ(linesWith(many.out, "  drop-1  Kestrava_Fake="), 1u) << many.out;
+  EXPECT_GE(linesWith(many.out, "  alpha  Kestrava_Fake="), 5u) << many.out;
+  EXPECT_EQ(linesWith(many.err, "kestrava-query: drop-1: The connection to \"drop-1\" was lost"),
+            1u)
+      << many.err;
+
+  auto alone = runAgainstFake({"--host", "drop-2", "--format", "csv", "--watch", events});
+  EXPECT_EQ(alone.status, 1);
+  // The one event before the drop: its two changed properties.
+  EXPECT_EQ(linesWith(alone.out, ",Kestrava_Fake='drop-2-1',"), 2u) << alone.out;
+  EXPECT_EQ(linesWith(alone.err, "kestrava-query: The connection to \"drop-2\" was lost"), 1u)
+      << alone.err;
 }
 
 }  // namespace

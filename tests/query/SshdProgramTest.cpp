@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -83,6 +86,114 @@ TEST_F(Sshd, NoSshAndNoAgentOutliveAQueryEndedBySignalWhileTheFarSideHangs) {
     EXPECT_TRUE(eventually([&] { return processesWithEnvironment(hanging).empty(); }))
         << "signal " << signal << ": the agent outlived kestrava-query";
   }
+}
+
+TEST_F(Sshd, ManyComputersThroughRealSshGoodAndFailingOnes) {
+  const fs::path list =
+      fs::temp_directory_path() / ("kestrava-hosts-" + std::to_string(::getpid()));
+  const std::string user = std::getenv("USER") ? std::getenv("USER") : "root";
+  std::ofstream(list) << "# the fleet\n"
+                      << alias() << "\n"
+                      << alias("noagent") << "   # no agent installed\n\n"
+                      << user << "@" << alias() << "\n"
+                      << alias("closed") << "\n";
+  auto r = runProgram({"--hosts", list.string(), "--host", ".", "--format", "csv",
+                       "Select Caption From Win32_OperatingSystem"});
+  fs::remove(list);
+  EXPECT_EQ(r.status, 1) << r.err;
+  // Every answer is this computer's own, through the loopback; rows in the order named.
+  std::vector<std::string> rows;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) rows.push_back(line.substr(0, line.find(',')));
+  EXPECT_EQ(rows, (std::vector<std::string>{"Computer", alias(), user + "@" + alias(), "."}))
+      << r.out;
+  EXPECT_NE(r.err.find("kestrava-query: " + alias("noagent") + ": "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("kestrava-query: " + alias("closed") + ": "), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+}
+
+// Runs `command` through a shell; its standard output.
+std::string outputOf(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+size_t connectionsLogged(const fs::path& log) {
+  std::ifstream in(log);
+  size_t count = 0;
+  for (std::string line; std::getline(in, line);)
+    count += line.rfind("Connection from ", 0) == 0 ? 1 : 0;
+  return count;
+}
+
+TEST_F(Sshd, SharedConnectionsOnlyWhenAskedAndNeverAgainstTheUsersConfiguration) {
+  // A configuration of the fixture's host that says nothing about sharing, from what ssh -G
+  // makes of the fixture's own (which forbids it).
+  const fs::path dir =
+      fs::temp_directory_path() / ("kestrava-sharing-" + std::to_string(::getpid()));
+  fs::create_directories(dir / "bin");
+  fs::create_directories(dir / "run");
+  fs::permissions(dir / "run", fs::perms::owner_all, fs::perm_options::replace);
+  std::istringstream given(outputOf("ssh -G -- " + alias()));
+  std::ofstream config(dir / "ssh_config");
+  config << "Host " << alias() << "\n";
+  for (std::string line; std::getline(given, line);) {
+    const std::string keyword = line.substr(0, line.find(' '));
+    for (const char* wanted :
+         {"hostname", "port", "user", "identityfile", "userknownhostsfile", "identitiesonly"})
+      if (keyword == wanted) config << "  " << line << "\n";
+  }
+  config << "  IdentityAgent none\n  GlobalKnownHostsFile /dev/null\n";
+  config.close();
+  std::ofstream(dir / "bin/ssh") << "#!/bin/sh\nexec /usr/bin/ssh -F "
+                                 << (dir / "ssh_config").string() << " \"$@\"\n";
+  fs::permissions(dir / "bin/ssh", fs::perms::owner_all);
+  const char* path = std::getenv("PATH");
+  const std::vector<std::string> plain = {"PATH=" + (dir / "bin").string() + ":" + path,
+                                          "XDG_RUNTIME_DIR=" + (dir / "run").string()};
+  const fs::path sockets = dir / "run/kestrava";
+  const fs::path log = fs::path(std::getenv("KESTRAVA_TEST_SSH_DIR")) / "sshd.log";
+  auto socketCount = [&] {
+    std::error_code ec;
+    return std::distance(fs::directory_iterator(sockets, ec), fs::directory_iterator());
+  };
+  const std::vector<std::string> query = {"--host", alias(),
+                                          "Select Caption From Win32_OperatingSystem"};
+  auto withKeep = query;
+  withKeep.insert(withKeep.begin(), {"--keep-connections", "30"});
+
+  // Not asked: no master is left.
+  Launch unasked{query};
+  unasked.environment = plain;
+  EXPECT_EQ(runProgram(unasked).status, 0);
+  EXPECT_EQ(socketCount(), 0);
+
+  // Asked: the first query leaves a master, the second one rides on it without a new log-in.
+  Launch asked{withKeep};
+  asked.environment = plain;
+  auto first = runProgram(asked);
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(socketCount(), 1);
+  const size_t before = connectionsLogged(log);
+  auto second = runProgram(asked);
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(second.out, first.out);
+  EXPECT_EQ(connectionsLogged(log), before) << "the second query logged in again";
+  outputOf("ssh -O exit -o ControlPath=" + (sockets / "%C").string() + " -- " + alias() +
+           " 2>/dev/null");
+  EXPECT_TRUE(eventually([&] { return socketCount() == 0; }));
+
+  // The fixture's own configuration says ControlMaster no: it stays so.
+  Launch theirs{withKeep};
+  theirs.environment = {"XDG_RUNTIME_DIR=" + (dir / "run").string()};
+  EXPECT_EQ(runProgram(theirs).status, 0);
+  EXPECT_EQ(socketCount(), 0);
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -33,20 +33,20 @@ long fromEnvironment(const char* name, long fallback) {
 }
 
 struct Texts {
-  std::string className, name, computer, index, blob, failure, result;
+  std::string className, name, origin, index, blob, failure, result;
 };
 
 Texts textsFor(const std::string& mode) {
   if (mode == "escapes")
     return {"Esc\x1b[2JClass",
             "Name\x1b[31m",
-            "Computer\x1b]0;owned\x07",
+            "Origin\x1b]0;owned\x07",
             "Index",
             "Blob\xc2\x9b"
             "1m",
             "query \x1b[2Jfailed",
             "\x1b[5mdone\xe2\x80\xae"};
-  return {"Kestrava_Fake", "Name", "Computer", "Index", "Blob", "query failed", "done on "};
+  return {"Kestrava_Fake", "Name", "Origin", "Index", "Blob", "query failed", "done on "};
 }
 
 class FakeStream final : public ObjectStream {
@@ -76,7 +76,7 @@ class FakeService final : public Connection {
     if (mode == "escapes") computer_ += "\x1b[7m";
     schema_ = std::make_shared<const ClassSchema>(
         texts_.className, texts_.name,
-        std::vector<std::string>{texts_.name, texts_.computer, texts_.index, texts_.blob});
+        std::vector<std::string>{texts_.name, texts_.origin, texts_.index, texts_.blob});
   }
   ~FakeService() override {
     for (auto& [id, watch] : watches_) stop(*watch);
