@@ -84,34 +84,32 @@ fake() {
   done
 }
 
-median3() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
+# median_wall LABEL ARGS...: kestrava-query ARGS three times; sets median to the median wall time.
+median_wall() {
+  local label="$1" times=()
+  shift
+  for _ in 1 2 3; do
+    run_sampled "$work/out" "$@"
+    [ "$status" -eq 0 ] || { echo "$label failed:" >&2; head -3 "$work/out.err" >&2; }
+    times+=("$wall")
+  done
+  median="$(printf '%s\n' "${times[@]}" | sort -g | sed -n 2p)"
+}
 
 hosts() {
   local file="$1" wql="${2:-Select * From Win32_Process}"
   [ -r "$file" ] || { echo "cannot read $file" >&2; exit 2; }
   local slowest=0 slowest_name="" name
   while read -r name; do
-    local times=()
-    for _ in 1 2 3; do
-      run_sampled "$work/out" --host "$name" "$wql"
-      [ "$status" -eq 0 ] || { echo "$name failed:" >&2; head -3 "$work/out.err" >&2; }
-      times+=("$wall")
-    done
-    local m
-    m="$(median3 "${times[@]}")"
-    printf '%-40s alone  %6.2f s\n' "$name" "$m"
-    if [ "$(calc "($m > $slowest) ? 1 : 0")" -eq 1 ]; then slowest="$m" slowest_name="$name"; fi
+    median_wall "$name" --host "$name" "$wql"
+    printf '%-40s alone  %6.2f s\n' "$name" "$median"
+    if [ "$(calc "($median > $slowest) ? 1 : 0")" -eq 1 ]; then
+      slowest="$median" slowest_name="$name"
+    fi
   done < <(sed -e 's/#.*//' -e 's/^[[:space:]]*//' -e 's/[[:space:]]*$//' "$file" | grep -v '^$')
-  local times=()
-  for _ in 1 2 3; do
-    run_sampled "$work/out" --hosts "$file" "$wql"
-    [ "$status" -eq 0 ] || { echo "the fleet run failed:" >&2; head -3 "$work/out.err" >&2; }
-    times+=("$wall")
-  done
-  local all
-  all="$(median3 "${times[@]}")"
-  printf 'all of %s together %6.2f s; slowest alone (%s) %6.2f s; ratio %.2f\n' "$file" "$all" \
-    "$slowest_name" "$slowest" "$(calc "$all / $slowest")"
+  median_wall "the fleet run" --hosts "$file" "$wql"
+  printf 'all of %s together %6.2f s; slowest alone (%s) %6.2f s; ratio %.2f\n' "$file" "$median" \
+    "$slowest_name" "$slowest" "$(calc "$median / $slowest")"
 }
 
 case "${1:-}" in

@@ -67,42 +67,43 @@ bool blocksSignal(pid_t pid, int signal) {
   return false;
 }
 
-std::vector<pid_t> processesWithEnvironment(const std::string& entry) {
+namespace {
+// The processes for which keep(their /proc folder) says so.
+std::vector<pid_t> processesWhere(const std::function<bool(const std::filesystem::path&)>& keep) {
   std::vector<pid_t> found;
   std::error_code ec;
   for (const auto& dir : std::filesystem::directory_iterator("/proc", ec)) {
     const std::string name = dir.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(dir.path() / "environ");
-    std::string variable;
-    while (std::getline(in, variable, '\0'))
-      if (variable == entry) {
-        found.push_back(std::stoi(name));
-        break;
-      }
+    if (name.find_first_not_of("0123456789") == std::string::npos && keep(dir.path()))
+      found.push_back(std::stoi(name));
   }
   return found;
 }
+}  // namespace
+
+std::vector<pid_t> processesWithEnvironment(const std::string& entry) {
+  return processesWhere([&](const std::filesystem::path& proc) {
+    std::ifstream in(proc / "environ");
+    for (std::string variable; std::getline(in, variable, '\0');)
+      if (variable == entry) return true;
+    return false;
+  });
+}
 
 std::vector<pid_t> childrenOf(pid_t parent) {
-  std::vector<pid_t> found;
-  std::error_code ec;
-  for (const auto& dir : std::filesystem::directory_iterator("/proc", ec)) {
-    const std::string name = dir.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(dir.path() / "stat");
+  return processesWhere([&](const std::filesystem::path& proc) {
+    std::ifstream in(proc / "stat");
     std::string stat;
     std::getline(in, stat);
     // pid (comm) state ppid ...: the name may hold blanks and parentheses, so read after the last.
     const auto close = stat.rfind(')');
-    if (close == std::string::npos) continue;
+    if (close == std::string::npos) return false;
     std::istringstream rest(stat.substr(close + 1));
     char state;
     pid_t ppid = -1;
     rest >> state >> ppid;
-    if (ppid == parent) found.push_back(std::stoi(name));
-  }
-  return found;
+    return ppid == parent;
+  });
 }
 
 std::vector<std::string> fakeSshEnvironment() {
