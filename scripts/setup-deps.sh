@@ -8,7 +8,7 @@ packages=(
   libxkbcommon-x11-0 libxcb-cursor0 libxcb-icccm4 libxcb-image0 libxcb-keysyms1
   libxcb-randr0 libxcb-render-util0 libxcb-shape0 libxcb-xinerama0 libxcb-xkb1
   fonts-dejavu-core
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev nlohmann-json3-dev
   clang clang-format libclang-rt-14-dev
   libsystemd-dev systemd dbus dbus-user-session
   debootstrap debian-archive-keyring systemd-container e2fsprogs

@@ -27,8 +27,15 @@ bool namesLocalComputer(std::string_view computer) {
 }
 
 std::unique_ptr<Connection> connectComputer(const std::string& computer) {
+  return connectComputerWithSsh(computer, {});
+}
+
+std::unique_ptr<Connection> connectComputerWithSsh(const std::string& computer,
+                                                   const std::vector<std::string>& sshArguments) {
   if (namesLocalComputer(computer)) return service::makeLocalConnection();
-  return remote::connectOverSsh(computer);
+  remote::SshOptions options;
+  options.sshArguments = sshArguments;
+  return remote::connectOverSsh(computer, options);
 }
 
 }  // namespace kestrava

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/ComError.h"
 #include "core/ManagementObject.h"
 #include "core/Value.h"
 
@@ -68,6 +69,11 @@ class Connection {
 
   // Ends one subscription. Unknown ids are ignored.
   virtual void cancel(SubscriptionId id) = 0;
+
+  // Asks to be told, once, when the connection ends for good while it is open (the far side
+  // went): the callback gets the error every later call throws, on any thread, at once if it
+  // has already ended. A connection that cannot end so (this computer's service) never calls it.
+  virtual void onLost(std::function<void(const ComError&)> callback) { (void)callback; }
 };
 
 // Opens a connection to the named computer; throws ComError when it cannot.

@@ -32,6 +32,13 @@ bool isControl(char32_t c) {
   return c < 0x20 || inRange(c, 0x7F, 0x9F);
 }
 
+// Characters a terminal obeys rather than shows: controls, line and paragraph separators, and
+// the bidirectional overrides and isolates that reorder what follows them on the line.
+bool isUnsafeOnTerminal(char32_t c) {
+  return isControl(c) || c == 0x2028 || c == 0x2029 || inRange(c, 0x202A, 0x202E) ||
+         inRange(c, 0x2066, 0x2069);
+}
+
 void appendEscaped(std::string& out, char32_t c) {
   switch (c) {
     case '\n':
@@ -44,8 +51,8 @@ void appendEscaped(std::string& out, char32_t c) {
       out += "\\t";
       return;
     default: {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned>(c));
+      char buf[12];
+      std::snprintf(buf, sizeof buf, c > 0xFF ? "\\u%04X" : "\\x%02X", static_cast<unsigned>(c));
       out += buf;
     }
   }
@@ -59,7 +66,7 @@ std::string cleaned(std::string_view text, bool escapeControls) {
     const char32_t c = decodeUtf8(text, pos);
     if (isInvalidByte(c))
       service::appendUtf8(out, service::kReplacementCharacter);
-    else if (escapeControls && isControl(c))
+    else if (escapeControls && isUnsafeOnTerminal(c))
       appendEscaped(out, c);
     else
       service::appendUtf8(out, c);
@@ -91,6 +98,10 @@ std::string render(const Value& value, bool escapeControls, bool nested) {
 
 std::string validUtf8(std::string_view text) {
   return cleaned(text, false);
+}
+
+std::string terminalText(std::string_view text) {
+  return cleaned(text, true);
 }
 
 std::string cellText(const Value& value) {

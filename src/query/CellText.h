@@ -10,8 +10,12 @@ namespace kestrava::query {
 // Text as valid UTF-8: every byte that starts no valid sequence becomes U+FFFD.
 std::string validUtf8(std::string_view text);
 
-// A value as one line of a table cell: valid UTF-8, control characters shown as \n, \t, \xHH;
-// null and empty as nothing; arrays as {a, b}.
+// Text as it may reach a terminal: the one rule for every text from another computer (names,
+// values, errors). Valid UTF-8; control characters shown as \n, \t, \xHH; line separators and
+// bidirectional overrides as \uHHHH.
+std::string terminalText(std::string_view text);
+
+// A value as one line of a table cell: terminalText, null and empty as nothing; arrays as {a, b}.
 std::string cellText(const Value& value);
 
 // A value as a CSV field's content: valid UTF-8, line breaks kept (the field gets quoted);

@@ -1,79 +1,145 @@
 #include "query/CommandLine.h"
 
-#include <optional>
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
 
 namespace kestrava::query {
 
 namespace {
-class ArgReader {
- public:
-  explicit ArgReader(const std::vector<std::string>& args) : args_(args) {}
 
-  bool done() const { return pos_ >= args_.size(); }
-  const std::string& next() { return args_[pos_++]; }
+enum Option : int { kHost = 256, kHosts, kFormat, kGet, kCall, kWatch, kParallel, kKeep };
 
-  // The value of an option given as "--name value" or "--name=value".
-  std::string valueOf(const std::string& option, const std::optional<std::string>& inlineValue) {
-    if (inlineValue) return *inlineValue;
-    if (done()) throw UsageError("option " + option + " needs a value");
-    return next();
-  }
-
- private:
-  const std::vector<std::string>& args_;
-  size_t pos_ = 0;
+constexpr option kOptions[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"host", required_argument, nullptr, kHost},
+    {"hosts", required_argument, nullptr, kHosts},
+    {"format", required_argument, nullptr, kFormat},
+    {"get", required_argument, nullptr, kGet},
+    {"call", required_argument, nullptr, kCall},
+    {"watch", required_argument, nullptr, kWatch},
+    {"parallel", required_argument, nullptr, kParallel},
+    {"keep-connections", required_argument, nullptr, kKeep},
+    {nullptr, 0, nullptr, 0},
 };
+
+// getopt_long keeps its place in globals.
+std::mutex parserMutex;
 
 void setMode(CommandLine& cmd, bool& modeSet, CommandLine::Mode mode) {
   if (modeSet) throw UsageError("give only one of a query, --get, --call and --watch");
   cmd.mode = mode;
   modeSet = true;
 }
+
+unsigned numberIn(const char* option, const char* text, unsigned low, unsigned high) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long n = std::strtoul(text, &end, 10);
+  if (!*text || *end || errno || text[0] == '-' || n < low || n > high)
+    throw UsageError(std::string("option --") + option + " takes a whole number from " +
+                     std::to_string(low) + " to " + std::to_string(high) + ", not '" + text + "'");
+  return static_cast<unsigned>(n);
+}
+
+// Why getopt_long refused the argument it has just read.
+UsageError refusal(int value, const char* arg) {
+  const std::string given(arg, std::strcspn(arg, "="));
+  if (value == ':') {
+    for (const auto& o : kOptions)
+      if (o.name && o.val == optopt)
+        return UsageError("option --" + std::string(o.name) + " needs a value");
+    return UsageError("option " + given + " needs a value");
+  }
+  if (given.rfind("--", 0) != 0)
+    return UsageError(std::string("unknown option -") + static_cast<char>(optopt));
+  if (optopt != 0) return UsageError("option " + given + " takes no value");
+  std::string candidates;
+  for (const auto& o : kOptions)
+    if (o.name && std::string_view(o.name).starts_with(given.substr(2)))
+      candidates += (candidates.empty() ? "--" : ", --") + std::string(o.name);
+  if (candidates.find(',') != std::string::npos)
+    return UsageError("option " + given + " is ambiguous (" + candidates + ")");
+  return UsageError("unknown option " + given);
+}
+
 }  // namespace
 
+bool CommandLine::namesComputers() const {
+  size_t hosts = 0;
+  for (const auto& c : computers)
+    if (c.isFile || ++hosts > 1) return true;
+  return false;
+}
+
 CommandLine CommandLine::parse(const std::vector<std::string>& args) {
+  // getopt_long may reorder the array it is given; it gets a copy of the pointers.
+  std::vector<std::string> storage{"kestrava-query"};
+  storage.insert(storage.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : storage) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(storage.size());
+
+  std::lock_guard lock(parserMutex);
+  optind = 0;  // a fresh scan, also of GNU's own state
+  opterr = 0;
   CommandLine cmd;
-  ArgReader reader(args);
-  bool modeSet = false, optionsEnded = false;
+  bool modeSet = false;
   std::vector<std::string> positional;
-  while (!reader.done()) {
-    std::string arg = reader.next();
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-      positional.push_back(std::move(arg));
-      continue;
-    }
-    std::optional<std::string> inlineValue;
-    if (auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      inlineValue = arg.substr(eq + 1);
-      arg.resize(eq);
-    }
-    if (arg == "--") {
-      optionsEnded = true;
-    } else if (arg == "--help" || arg == "-h") {
-      cmd.mode = Mode::Help;
-      return cmd;
-    } else if (arg == "--version" || arg == "-V") {
-      cmd.mode = Mode::Version;
-      return cmd;
-    } else if (arg == "--host") {
-      cmd.host = reader.valueOf(arg, inlineValue);
-    } else if (arg == "--format") {
-      const std::string name = reader.valueOf(arg, inlineValue);
-      auto format = parseOutputFormat(name);
-      if (!format) throw UsageError("unknown format '" + name + "' (table, csv or json)");
-      cmd.format = *format;
-    } else if (arg == "--get" || arg == "--watch") {
-      setMode(cmd, modeSet, arg == "--get" ? Mode::Get : Mode::Watch);
-      cmd.text = reader.valueOf(arg, inlineValue);
-    } else if (arg == "--call") {
-      setMode(cmd, modeSet, Mode::Call);
-      cmd.text = reader.valueOf(arg, inlineValue);
-      if (reader.done()) throw UsageError("--call needs an object path and a method name");
-      cmd.method = reader.next();
-    } else {
-      throw UsageError("unknown option " + arg);
+  for (;;) {
+    // "-": arguments that are no options come back in order, as value 1.
+    const int value = getopt_long(argc, argv.data(), "-:hV", kOptions, nullptr);
+    if (value == -1) break;
+    switch (value) {
+      case 1:
+        positional.push_back(optarg);
+        break;
+      case 'h':
+        cmd.mode = Mode::Help;
+        return cmd;
+      case 'V':
+        cmd.mode = Mode::Version;
+        return cmd;
+      case kHost:
+      case kHosts:
+        cmd.computers.push_back({value == kHosts, optarg});
+        break;
+      case kParallel:
+        cmd.parallel = numberIn("parallel", optarg, 1, kMaxParallel);
+        break;
+      case kKeep:
+        cmd.keepConnections = numberIn("keep-connections", optarg, 1, kMaxKeepSeconds);
+        break;
+      case kFormat: {
+        auto format = parseOutputFormat(optarg);
+        if (!format)
+          throw UsageError("unknown format '" + std::string(optarg) + "' (table, csv or json)");
+        cmd.format = *format;
+        break;
+      }
+      case kGet:
+      case kWatch:
+        setMode(cmd, modeSet, value == kGet ? Mode::Get : Mode::Watch);
+        cmd.text = optarg;
+        break;
+      case kCall:
+        setMode(cmd, modeSet, Mode::Call);
+        cmd.text = optarg;
+        // The method follows the path as the next argument.
+        if (optind >= argc || std::strcmp(argv[optind], "--") == 0)
+          throw UsageError("--call needs an object path and a method name");
+        cmd.method = argv[optind++];
+        break;
+      default:
+        throw refusal(value, argv[optind - 1]);
     }
   }
+  positional.insert(positional.end(), argv.begin() + optind, argv.begin() + argc);  // after "--"
   if (!positional.empty()) {
     setMode(cmd, modeSet, Mode::Query);
     if (positional.size() > 1) throw UsageError("give the query as one argument, in quotes");
@@ -82,20 +148,35 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
   if (!modeSet) throw UsageError("no query given");
   return cmd;
 }
-
 const char* CommandLine::usage() {
-  return "Usage: kestrava-query [--host NAME] [--format table|csv|json] \"WQL\"\n"
-         "       kestrava-query [--host NAME] [--format ...] --get \"OBJECT PATH\"\n"
-         "       kestrava-query [--host NAME] [--format ...] --call \"OBJECT PATH\" METHOD\n"
-         "       kestrava-query [--host NAME] [--format ...] --watch \"NOTIFICATION QUERY\"\n"
+  return "Usage: kestrava-query [COMPUTERS] [--format table|csv|json] \"WQL\"\n"
+         "       kestrava-query [COMPUTERS] [--format ...] --get \"OBJECT PATH\"\n"
+         "       kestrava-query [COMPUTERS] [--format ...] --call \"OBJECT PATH\" METHOD\n"
+         "       kestrava-query [COMPUTERS] [--format ...] --watch \"NOTIFICATION QUERY\"\n"
          "       kestrava-query --help | --version\n"
          "\n"
-         "Asks a computer's management service: runs a WQL query and prints the objects, prints\n"
+         "Asks computers' management services: runs a WQL query and prints the objects, prints\n"
          "one object by its path, calls a method without arguments and prints its return value,\n"
          "or prints modification events as they come until interrupted.\n"
          "\n"
-         "  --host NAME     the computer to ask (default: this one); others are reached over ssh\n"
+         "  --host NAME     a computer to ask (default: this one); others are reached over ssh\n"
+         "  --hosts FILE    the computers named in FILE, one a line (\"-\": standard input);\n"
+         "                  blank lines and what follows a \"#\" are skipped\n"
+         "  --parallel N    ask at most N computers at once (default 32)\n"
+         "  --keep-connections SECONDS\n"
+         "                  let ssh share each connection and keep it SECONDS after its last use,\n"
+         "                  so the next query skips the log-in (ControlMaster/ControlPersist);\n"
+         "                  never where the ssh configuration already says how to share\n"
          "  --format F      table (aligned, the default), csv (with a header row) or json\n"
+         "\n"
+         "--host and --hosts may be given together and repeated. With --hosts or more than one\n"
+         "--host, every row, return value and event begins with its computer as named here\n"
+         "(a \"Computer\" column or member); rows stay together in the order the computers were\n"
+         "named. A computer that fails is reported on standard error with its name, and the\n"
+         "others are still printed.\n"
+         "\n"
+         "An option's value may also follow it after '=' (--format=json), an option may be\n"
+         "shortened to any unique prefix (--fo json), and \"--\" ends the options.\n"
          "\n"
          "Examples:\n"
          "  kestrava-query \"Select Name, ProcessId From Win32_Process Where Name Like 'ssh%'\"\n"
@@ -103,9 +184,13 @@ const char* CommandLine::usage() {
          "  kestrava-query --call \"Win32_Service='ssh.service'\" StopService\n"
          "  kestrava-query --watch \"Select * from __InstanceModificationEvent Within 2.0 Where "
          "TargetInstance Isa 'Win32_Service'\"\n"
+         "  kestrava-query --hosts servers.txt \"Select Name From Win32_Service Where StartMode = "
+         "'Auto' And State <> 'Running'\"\n"
          "\n"
-         "Exit status: 0 on success, 1 when the service reports an error (printed with its\n"
-         "number), 2 for a command line that cannot be run.\n";
+         "Exit status: 0 when every computer answered, 1 when the service of at least one\n"
+         "reported an error or could not be reached (printed with its number) or the output\n"
+         "cannot be written (a full disk, a closed standard output, a reader that has gone\n"
+         "away), 2 for a command line that cannot be run.\n";
 }
 
 }  // namespace kestrava::query

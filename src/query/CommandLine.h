@@ -15,20 +15,40 @@ class UsageError : public std::runtime_error {
 };
 
 // kestrava-query's arguments:
-//   [--host NAME] [--format table|csv|json] "WQL"
-//   [--host NAME] [--format ...] --get "OBJECT PATH"
-//   [--host NAME] [--format ...] --call "OBJECT PATH" METHOD
-//   [--host NAME] [--format ...] --watch "NOTIFICATION QUERY"
+//   [COMPUTERS] [--format table|csv|json] "WQL"
+//   [COMPUTERS] [--format ...] --get "OBJECT PATH"
+//   [COMPUTERS] [--format ...] --call "OBJECT PATH" METHOD
+//   [COMPUTERS] [--format ...] --watch "NOTIFICATION QUERY"
 //   --help | --version
-// Options also take their value as --host=NAME; "--" ends the options.
+// where COMPUTERS are --host NAME and --hosts FILE, each as often as wanted, with
+// [--parallel N] [--keep-connections SECONDS].
+// Parsed by getopt_long: a value also as --host=NAME, an option by any unique prefix (--fo csv),
+// "--" ends the options.
 struct CommandLine {
   enum class Mode { Query, Get, Call, Watch, Help, Version };
 
+  // One --host NAME or --hosts FILE ("-": standard input), in the order given.
+  struct Computers {
+    bool isFile = false;
+    std::string text;
+    bool operator==(const Computers&) const = default;
+  };
+
+  static constexpr unsigned kDefaultParallel = 32;
+  static constexpr unsigned kMaxParallel = 1000;
+  static constexpr unsigned kMaxKeepSeconds = 86400;
+
   Mode mode = Mode::Query;
-  std::string host;  // empty: this computer
+  std::vector<Computers> computers;  // none: this computer
   OutputFormat format = OutputFormat::Table;
   std::string text;    // the query, path or notification query
   std::string method;  // for Call
+  unsigned parallel = kDefaultParallel;
+  unsigned keepConnections = 0;  // seconds a shared ssh connection stays; 0: none shared
+
+  // Several computers, so each row, value and event names its computer: any --hosts, or more
+  // than one --host.
+  bool namesComputers() const;
 
   // Throws UsageError.
   static CommandLine parse(const std::vector<std::string>& args);

@@ -33,8 +33,7 @@ void CsvWriter::write(const ManagementObject& object) {
   }
   std::vector<std::string> fields(schema_->size());
   for (size_t i = 0; i < schema_->size(); ++i) {
-    const Value& v =
-        object.schema() == schema_ ? object.at(i) : object.get(schema_->properties()[i]);
+    const Value& v = valueIn(object, schema_, i);
     fields[i] = plainText(v);
   }
   writeRow(fields, out_);

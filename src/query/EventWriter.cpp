@@ -5,7 +5,7 @@
 
 #include "query/CellText.h"
 #include "query/CsvWriter.h"
-#include "query/JsonText.h"
+#include "query/Json.h"
 
 namespace kestrava::query {
 
@@ -32,39 +32,47 @@ std::vector<Change> changesOf(const EventObject& event, bool forCsv) {
                    ? event.previous.get(schema->properties()[i])
                    : Value());
     if (now == before) continue;
-    const std::string name = validUtf8(schema->properties()[i]);
+    const std::string& name = schema->properties()[i];
     if (forCsv)
-      changes.push_back({name, plainText(before), plainText(now)});
+      changes.push_back({validUtf8(name), plainText(before), plainText(now)});
     else
-      changes.push_back({name, shown(before), shown(now)});
+      changes.push_back({terminalText(name), shown(before), shown(now)});
   }
   return changes;
 }
 }  // namespace
 
-void EventWriter::write(const EventObject& event, std::string_view time) {
+void EventWriter::write(const EventObject& event, std::string_view time,
+                        std::string_view computer) {
   const std::string path = event.target.path();
   if (format_ == OutputFormat::Json) {
-    std::string line = "{\"time\":";
-    appendJsonString(line, time);
-    line += ",\"event\":";
-    appendJsonString(line, event.className);
-    line += ",\"path\":";
-    appendJsonString(line, path);
-    line += ",\"TargetInstance\":";
-    appendJsonObject(line, event.target);
-    line += ",\"PreviousInstance\":";
-    appendJsonObject(line, event.previous);
-    out_ << line << "}\n";
+    Json line = Json::object();
+    line["time"] = jsonText(time);
+    if (namesComputer_) line["computer"] = jsonText(computer);
+    line["event"] = jsonText(event.className);
+    line["path"] = jsonText(path);
+    line["TargetInstance"] = jsonObject(event.target);
+    line["PreviousInstance"] = jsonObject(event.previous);
+    out_ << jsonLine(line) << '\n';
   } else if (format_ == OutputFormat::Csv) {
-    if (!headerWritten_)
-      CsvWriter::writeRow({"Time", "Path", "Property", "Previous", "Current"}, out_);
+    std::vector<std::string> row{"Time", "Computer", "Path", "Property", "Previous", "Current"};
+    if (!namesComputer_) row.erase(row.begin() + 1);
+    if (!headerWritten_) CsvWriter::writeRow(row, out_);
     headerWritten_ = true;
-    for (const auto& c : changesOf(event, true))
-      CsvWriter::writeRow({std::string(time), validUtf8(path), c.property, c.previous, c.current},
-                          out_);
+    row[0] = validUtf8(time);
+    if (namesComputer_) row[1] = validUtf8(computer);
+    const size_t at = namesComputer_ ? 2 : 1;
+    row[at] = validUtf8(path);
+    for (const auto& c : changesOf(event, true)) {
+      row[at + 1] = c.property;
+      row[at + 2] = c.previous;
+      row[at + 3] = c.current;
+      CsvWriter::writeRow(row, out_);
+    }
   } else {
-    std::string line = std::string(time) + "  " + cellText(Value::text(path)) + " ";
+    std::string line = terminalText(time) + "  ";
+    if (namesComputer_) line += terminalText(computer) + "  ";
+    line += terminalText(path) + " ";
     const auto changes = changesOf(event, false);
     for (size_t i = 0; i < changes.size(); ++i)
       line += (i ? ", " : " ") + changes[i].property + ": " + changes[i].previous + " -> " +

@@ -13,15 +13,19 @@ namespace kestrava::query {
 //   csv    Time,Path,Property,Previous,Current
 //   json   {"time":"...","event":"__InstanceModificationEvent","path":"...",
 //           "TargetInstance":{...},"PreviousInstance":{...}}
+// Naming computers, each line has the computer after the time (CSV: a Computer column, JSON: a
+// "computer" member).
 class EventWriter {
  public:
-  EventWriter(OutputFormat format, std::ostream& out) : format_(format), out_(out) {}
+  EventWriter(OutputFormat format, std::ostream& out, bool namesComputer = false)
+      : format_(format), out_(out), namesComputer_(namesComputer) {}
 
-  void write(const EventObject& event, std::string_view time);
+  void write(const EventObject& event, std::string_view time, std::string_view computer = {});
 
  private:
   OutputFormat format_;
   std::ostream& out_;
+  bool namesComputer_;
   bool headerWritten_ = false;
 };
 

@@ -1,13 +1,11 @@
 #include "query/JsonWriter.h"
 
-#include "query/JsonText.h"
+#include "query/Json.h"
 
 namespace kestrava::query {
 
 void JsonWriter::write(const ManagementObject& object) {
-  std::string line = written_++ ? ",\n" : "[\n";
-  appendJsonObject(line, object);
-  out_ << line;
+  out_ << (written_++ ? ",\n" : "[\n") << jsonLine(jsonObject(object));
 }
 
 void JsonWriter::finish() {

@@ -3,7 +3,7 @@
 #include "core/ClassSchema.h"
 #include "query/CellText.h"
 #include "query/CsvWriter.h"
-#include "query/JsonText.h"
+#include "query/Json.h"
 #include "query/JsonWriter.h"
 #include "query/TableWriter.h"
 
@@ -14,6 +14,14 @@ std::optional<OutputFormat> parseOutputFormat(std::string_view name) {
   if (equalsIgnoreCase(name, "csv")) return OutputFormat::Csv;
   if (equalsIgnoreCase(name, "json")) return OutputFormat::Json;
   return std::nullopt;
+}
+
+const Value& valueIn(const ManagementObject& object, const SchemaPtr& header, size_t index) {
+  static const Value empty;
+  if (object.schema() == header) return object.at(index);
+  const auto found =
+      object.schema() ? object.schema()->indexOf(header->properties()[index]) : std::nullopt;
+  return found ? object.at(*found) : empty;
 }
 
 std::unique_ptr<ObjectWriter> makeObjectWriter(OutputFormat format, std::ostream& out) {
@@ -30,9 +38,7 @@ std::unique_ptr<ObjectWriter> makeObjectWriter(OutputFormat format, std::ostream
 
 void writeSingleObject(OutputFormat format, const ManagementObject& object, std::ostream& out) {
   if (format == OutputFormat::Json) {
-    std::string line;
-    appendJsonObject(line, object);
-    out << line << '\n';
+    out << jsonLine(jsonObject(object)) << '\n';
   } else if (format == OutputFormat::Csv) {
     CsvWriter writer(out);
     writer.write(object);
@@ -40,7 +46,7 @@ void writeSingleObject(OutputFormat format, const ManagementObject& object, std:
   } else if (const auto& schema = object.schema()) {
     std::vector<std::vector<std::string>> rows{{"Property", "Value"}};
     for (size_t i = 0; i < schema->size(); ++i)
-      rows.push_back({validUtf8(schema->properties()[i]), cellText(object.at(i))});
+      rows.push_back({terminalText(schema->properties()[i]), cellText(object.at(i))});
     TableWriter::layOut(rows, {false, false}, out);
   }
   out.flush();
@@ -49,7 +55,7 @@ void writeSingleObject(OutputFormat format, const ManagementObject& object, std:
 void writeReturnValue(OutputFormat format, const Value& value, std::ostream& out) {
   std::string text;
   if (format == OutputFormat::Json)
-    appendJsonValue(text, value);
+    text = jsonLine(jsonValue(value));
   else if (value.isNull())
     text = "null";
   else

@@ -22,6 +22,10 @@ class ObjectWriter {
   virtual void finish() = 0;
 };
 
+// The value of the header's property `index` in an object: objects of one query share the
+// header's schema; one of another computer may not, and a property it lacks is empty.
+const Value& valueIn(const ManagementObject& object, const SchemaPtr& header, size_t index);
+
 std::unique_ptr<ObjectWriter> makeObjectWriter(OutputFormat format, std::ostream& out);
 
 // One object by itself: a table as a property/value sheet, CSV as a header and one row, JSON as

@@ -1,20 +1,73 @@
 #include "query/QueryTool.h"
 
 #include <cstdio>
+#include <map>
 #include <mutex>
 
 #include "query/CellText.h"
 #include "query/EventWriter.h"
+#include "query/Fleet.h"
 #include "query/ObjectWriter.h"
 
 namespace kestrava::query {
 
 namespace {
+
+// How often a watch looks whether its output still takes what it writes.
+constexpr auto kWatchPoll = std::chrono::milliseconds(100);
+constexpr const char* kComputerColumn = "Computer";
+
+void report(QueryToolContext& context, const std::string* computer, const ComError& error) {
+  context.out.flush();
+  context.err << "kestrava-query: " << (computer ? terminalText(*computer) + ": " : "")
+              << describeError(error) << '\n';
+}
+
+// Objects with a leading column that names their computer; objects of one schema share one.
+class ComputerColumn {
+ public:
+  ManagementObject add(const std::string& computer, const ManagementObject& object) {
+    if (object.schema() != source_) {
+      source_ = object.schema();
+      // A class with a Computer property of its own keeps it; the leading column gives way.
+      std::string column = kComputerColumn;
+      while (source_ && source_->indexOf(column)) column.insert(0, "_");
+      std::vector<std::string> properties{column};
+      if (source_)
+        properties.insert(properties.end(), source_->properties().begin(),
+                          source_->properties().end());
+      auto& shared = byProperties_[properties];
+      if (!shared)
+        shared = std::make_shared<const ClassSchema>(source_ ? source_->className() : "", column,
+                                                     properties);
+      named_ = shared;
+    }
+    ManagementObject out(named_);
+    out.setAt(0, Value::text(computer));
+    for (size_t i = 0; i < object.values().size(); ++i) out.setAt(i + 1, object.at(i));
+    return out;
+  }
+
+ private:
+  SchemaPtr source_, named_;
+  std::map<std::vector<std::string>, SchemaPtr> byProperties_;
+};
+
+ManagementObject returnValueObject(Value value) {
+  static const auto schema = std::make_shared<const ClassSchema>(
+      "__PARAMETERS", "ReturnValue", std::vector<std::string>{"ReturnValue"});
+  ManagementObject object(schema);
+  object.setAt(0, std::move(value));
+  return object;
+}
+
 int runQuery(Connection& connection, const CommandLine& cmd, QueryToolContext& context) {
   auto writer = makeObjectWriter(cmd.format, context.out);
   auto stream = connection.execQuery(cmd.text);
   try {
-    while (auto object = stream->next()) writer->write(*object);
+    // Once the output fails, the rest of the result is not asked for.
+    for (std::optional<ManagementObject> object; context.out && (object = stream->next());)
+      writer->write(*object);
   } catch (const ComError&) {
     writer->finish();  // what came before the failure, in well-formed output
     throw;
@@ -23,33 +76,9 @@ int runQuery(Connection& connection, const CommandLine& cmd, QueryToolContext& c
   return 0;
 }
 
-int runWatch(Connection& connection, const CommandLine& cmd, QueryToolContext& context) {
-  std::mutex mutex;
-  EventWriter writer(cmd.format, context.out);
-  const SubscriptionId id = connection.subscribe(cmd.text, [&](const EventObject& event) {
-    std::lock_guard lock(mutex);
-    writer.write(event, context.timestamp());
-  });
-  context.waitForStop();
-  connection.cancel(id);
-  return 0;
-}
-}  // namespace
-
-std::string describeError(const ComError& error) {
-  char numbers[48];
-  std::snprintf(numbers, sizeof numbers, " (0x%08X, %d)", static_cast<uint32_t>(error.number()),
-                error.number());
-  std::string description = error.description();
-  while (!description.empty() && (description.back() == ' ' || description.back() == '\n'))
-    description.pop_back();
-  if (description.empty()) description = "Error";
-  return cellText(Value::text(description)) + numbers;
-}
-
-int runQueryTool(const CommandLine& cmd, QueryToolContext& context) {
+int runOne(const CommandLine& cmd, const std::string& computer, QueryToolContext& context) {
   try {
-    auto connection = context.connect(cmd.host);
+    auto connection = context.connect(computer);
     switch (cmd.mode) {
       case CommandLine::Mode::Query:
         return runQuery(*connection, cmd, context);
@@ -59,16 +88,143 @@ int runQueryTool(const CommandLine& cmd, QueryToolContext& context) {
       case CommandLine::Mode::Call:
         writeReturnValue(cmd.format, connection->execMethod(cmd.text, cmd.method), context.out);
         return 0;
-      case CommandLine::Mode::Watch:
-        return runWatch(*connection, cmd, context);
       default:
         return 0;
     }
   } catch (const ComError& e) {
-    context.out.flush();
-    context.err << "kestrava-query: " << describeError(e) << '\n';
+    report(context, nullptr, e);
     return 1;
   }
+}
+
+// A query, --get or --call on many computers: one table, CSV or JSON array whose rows begin
+// with their computer; a --call's rows are its return values.
+int runMany(const CommandLine& cmd, const std::vector<std::string>& computers,
+            QueryToolContext& context) {
+  auto writer = makeObjectWriter(cmd.format, context.out);
+  ComputerColumn column;
+  size_t failed = 0;
+  askFleet(
+      computers, cmd.parallel, context.connect,
+      [&](Connection& connection, FleetAnswer& answer) {
+        if (cmd.mode == CommandLine::Mode::Get) {
+          answer.objects.push_back(connection.getObject(cmd.text));
+        } else if (cmd.mode == CommandLine::Mode::Call) {
+          answer.objects.push_back(returnValueObject(connection.execMethod(cmd.text, cmd.method)));
+        } else {
+          auto stream = connection.execQuery(cmd.text);
+          while (auto object = stream->next()) answer.objects.push_back(std::move(*object));
+        }
+      },
+      [&](const std::string& computer, FleetAnswer& answer) {
+        for (const auto& object : answer.objects) writer->write(column.add(computer, object));
+        if (answer.error) {
+          ++failed;
+          report(context, &computer, *answer.error);
+        }
+        context.out.flush();
+        return static_cast<bool>(context.out);
+      });
+  writer->finish();
+  return failed ? 1 : 0;
+}
+
+// Events of one or many computers as they come, until the user stops the watch, the output
+// fails, or no computer is left: one that drops out is reported and the others go on.
+int runWatch(const CommandLine& cmd, const std::vector<std::string>& computers,
+             QueryToolContext& context) {
+  const bool named = cmd.namesComputers();
+  std::mutex mutex;  // guards the output, the error output and the counts
+  EventWriter writer(cmd.format, context.out, named);
+  struct Watched {
+    std::unique_ptr<Connection> connection;
+    SubscriptionId id = 0;
+  };
+  std::vector<Watched> watched(computers.size());
+  size_t failed = 0, live = 0;
+
+  forEachInParallel(computers.size(), cmd.parallel, [&](size_t i) {
+    const std::string& computer = computers[i];
+    try {
+      auto connection = context.connect(computer);
+      const SubscriptionId id = connection->subscribe(cmd.text, [&](const EventObject& event) {
+        std::lock_guard lock(mutex);
+        if (context.out) writer.write(event, context.timestamp(), computer);
+      });
+      Connection& watching = *connection;
+      {
+        std::lock_guard lock(mutex);
+        watched[i] = {std::move(connection), id};
+        ++live;
+      }
+      watching.onLost([&](const ComError& error) {
+        std::lock_guard lock(mutex);
+        report(context, named ? &computer : nullptr, error);
+        ++failed;
+        --live;
+      });
+    } catch (const ComError& e) {
+      std::lock_guard lock(mutex);
+      report(context, named ? &computer : nullptr, e);
+      ++failed;
+    } catch (const std::exception& e) {
+      std::lock_guard lock(mutex);
+      report(context, named ? &computer : nullptr, ComError(err::kWbemFailed, e.what()));
+      ++failed;
+    }
+  });
+
+  for (;;) {
+    {
+      std::lock_guard lock(mutex);
+      if (!context.out || live == 0) break;
+    }
+    if (context.waitForStop(kWatchPoll)) break;
+  }
+  forEachInParallel(watched.size(), cmd.parallel, [&](size_t i) {
+    if (!watched[i].connection) return;
+    try {
+      watched[i].connection->cancel(watched[i].id);
+    } catch (const ComError&) {
+      // A connection that has gone has nothing left to cancel.
+    }
+    watched[i].connection.reset();
+  });
+  return failed ? 1 : 0;
+}
+
+}  // namespace
+
+int checkOutput(int status, QueryToolContext& context) {
+  context.out.flush();
+  if (context.out) return status;
+  const std::string why = context.outputFailure ? context.outputFailure() : std::string();
+  context.err << "kestrava-query: cannot write the output" << (why.empty() ? "" : ": ") << why
+              << '\n';
+  return 1;
+}
+
+std::string describeError(const ComError& error) {
+  char numbers[48];
+  std::snprintf(numbers, sizeof numbers, " (0x%08X, %d)", static_cast<uint32_t>(error.number()),
+                error.number());
+  std::string description = error.description();
+  while (!description.empty() && (description.back() == ' ' || description.back() == '\n'))
+    description.pop_back();
+  if (description.empty()) description = "Error";
+  return terminalText(description) + numbers;
+}
+
+int runQueryTool(const CommandLine& cmd, const std::vector<std::string>& computers,
+                 QueryToolContext& context) {
+  int status;
+  if (cmd.mode == CommandLine::Mode::Watch)
+    status = runWatch(cmd, computers, context);
+  else if (cmd.namesComputers())
+    status = runMany(cmd, computers, context);
+  else
+    status = runOne(cmd, computers.empty() ? std::string() : computers.front(), context);
+  return checkOutput(status, context);
 }
 
 }  // namespace kestrava::query

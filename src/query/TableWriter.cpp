@@ -16,14 +16,14 @@ void TableWriter::write(const ManagementObject& object) {
   if (!object.schema()) return;
   if (!schema_) {
     schema_ = object.schema();
-    rows_.push_back(schema_->properties());
+    std::vector<std::string> header;
+    for (const auto& name : schema_->properties()) header.push_back(terminalText(name));
+    rows_.push_back(std::move(header));
     numeric_.assign(schema_->size(), true);
   }
   std::vector<std::string> row(schema_->size());
   for (size_t i = 0; i < schema_->size(); ++i) {
-    // Objects of one query share a schema; look a name up only for one that does not.
-    const Value& v =
-        object.schema() == schema_ ? object.at(i) : object.get(schema_->properties()[i]);
+    const Value& v = valueIn(object, schema_, i);
     row[i] = cellText(v);
     if (!isNumber(v) && !v.isNull() && !v.isEmpty()) numeric_[i] = false;
   }

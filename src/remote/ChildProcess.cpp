@@ -1,6 +1,7 @@
 #include "remote/ChildProcess.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -10,6 +11,8 @@
 #include <cerrno>
 #include <system_error>
 #include <thread>
+
+#include "remote/ChildCleanup.h"
 
 extern char** environ;
 
@@ -72,7 +75,15 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  check(posix_spawnp(&pid_, args[0], &setup.actions, &setup.attr, args.data(), environ));
+  // No signal may end this program between the start and the remembering.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &previous);
+  const int spawned =
+      posix_spawnp(&pid_, args[0], &setup.actions, &setup.attr, args.data(), environ);
+  if (spawned == 0) rememberChild(pid_);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  check(spawned);
 }
 
 ChildProcess::~ChildProcess() {
@@ -88,6 +99,7 @@ std::optional<int> ChildProcess::waitFor(std::chrono::milliseconds timeout) {
     pid_t r = ::waitpid(pid_, &status, WNOHANG);
     if (r == pid_ || (r < 0 && errno != EINTR)) {
       status_ = r == pid_ ? status : -1;
+      forgetChild(pid_);
       return status_;
     }
     if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
@@ -114,6 +126,7 @@ int ChildProcess::kill() {
   while ((r = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
   }
   status_ = r == pid_ ? status : -1;
+  forgetChild(pid_);
   return *status_;
 }
 

@@ -126,6 +126,7 @@ void ClientSession::close(bool abandon) {
   {
     std::lock_guard lock(callbacksMutex_);
     callbacks_.clear();
+    lost_ = nullptr;
   }
   std::lock_guard lock(writeMutex_);
   if (abandon && transport_) transport_->abandon();
@@ -137,11 +138,45 @@ int ClientSession::processId() const {
 }
 
 void ClientSession::setFailure(ComError error) {
+  bool lost = false;
   {
     std::lock_guard lock(mutex_);
-    if (!failure_) failure_ = std::move(error);
+    if (!failure_) {
+      failure_ = std::move(error);
+      lost = ready_ && !closed_;
+    }
   }
   changed_.notify_all();
+  if (lost) tellLost();
+}
+
+// Once: the first of setFailure and onLost to find both the failure and the callback calls it.
+void ClientSession::tellLost() {
+  std::function<void(const ComError&)> callback;
+  {
+    std::lock_guard lock(callbacksMutex_);
+    callback = std::exchange(lost_, nullptr);
+  }
+  if (!callback) return;
+  std::optional<ComError> failure;
+  {
+    std::lock_guard lock(mutex_);
+    failure = failure_;
+  }
+  callback(*failure);
+}
+
+void ClientSession::onLost(std::function<void(const ComError&)> callback) {
+  {
+    std::lock_guard lock(callbacksMutex_);
+    lost_ = std::move(callback);
+  }
+  bool lost;
+  {
+    std::lock_guard lock(mutex_);
+    lost = failure_ && ready_ && !closed_;
+  }
+  if (lost) tellLost();  // it broke before the callback was there
 }
 
 void ClientSession::violation(const std::string& detail) {

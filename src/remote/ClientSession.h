@@ -45,6 +45,8 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   Value call(std::string_view path, std::string_view method);
   SubscriptionId subscribe(std::string_view query, EventCallback callback);
   void cancel(SubscriptionId id);
+  // Called once when the stream ends or breaks after the agent was ready (not on close()).
+  void onLost(std::function<void(const ComError&)> callback);
   int processId() const;
 
   struct Reply {
@@ -74,6 +76,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   void ended(bool midFrame);
   bool isReady() const;
   void setFailure(ComError error);
+  void tellLost();
   std::pair<uint64_t, std::shared_ptr<Request>> open();
   void send(const Message& message);
   void checkCaller() const;
@@ -104,6 +107,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   // A callback runs with this held, so cancel() returns only when none is running or will run.
   std::recursive_mutex callbacksMutex_;
   std::map<SubscriptionId, EventCallback> callbacks_;
+  std::function<void(const ComError&)> lost_;
 };
 
 }  // namespace kestrava::remote

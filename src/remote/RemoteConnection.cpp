@@ -37,13 +37,18 @@ void RemoteConnection::cancel(SubscriptionId id) {
   session_->cancel(id);
 }
 
+void RemoteConnection::onLost(std::function<void(const ComError&)> callback) {
+  session_->onLost(std::move(callback));
+}
+
 int RemoteConnection::processId() const {
   return session_->processId();
 }
 
 std::unique_ptr<RemoteConnection> connectOverSsh(const std::string& computer,
                                                  const SshOptions& options) {
-  auto transport = std::make_unique<SshTransport>(computer, options.sshProgram);
+  auto transport =
+      std::make_unique<SshTransport>(computer, options.sshProgram, options.sshArguments);
   return std::make_unique<RemoteConnection>(std::move(transport), computer,
                                             options.handshakeTimeout);
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/Connection.h"
 #include "remote/Transport.h"
@@ -32,6 +33,7 @@ class RemoteConnection final : public Connection {
   Value execMethod(std::string_view objectPath, std::string_view method) override;
   SubscriptionId subscribe(std::string_view notificationQuery, EventCallback callback) override;
   void cancel(SubscriptionId id) override;
+  void onLost(std::function<void(const ComError&)> callback) override;
 
   // The process that carries the connection (ssh), or -1.
   int processId() const;
@@ -43,6 +45,7 @@ class RemoteConnection final : public Connection {
 struct SshOptions {
   std::string sshProgram = "ssh";
   std::chrono::milliseconds handshakeTimeout = RemoteConnection::kHandshakeTimeout;
+  std::vector<std::string> sshArguments = {};  // more options for ssh, before the "--"
 };
 
 // Reaches kestrava-agent on the named computer through ssh. Refuses a name ssh could misread

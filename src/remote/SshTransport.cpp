@@ -11,12 +11,15 @@ namespace {
 constexpr auto kExitWait = std::chrono::milliseconds(3000);
 }  // namespace
 
-SshTransport::SshTransport(const std::string& computer, const std::string& sshProgram)
+SshTransport::SshTransport(const std::string& computer, const std::string& sshProgram,
+                           const std::vector<std::string>& sshOptions)
     : computer_(computer) {
   checkRemoteName(computer);
+  std::vector<std::string> argv{sshProgram, "-T", "-o", "BatchMode=yes"};
+  argv.insert(argv.end(), sshOptions.begin(), sshOptions.end());
+  argv.insert(argv.end(), {"--", computer, "kestrava-agent"});
   try {
-    child_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-        sshProgram, "-T", "-o", "BatchMode=yes", "--", computer, "kestrava-agent"});
+    child_ = std::make_unique<ChildProcess>(argv);
   } catch (const std::system_error& e) {
     throw sshNotStarted(computer, e.code().value());
   }

@@ -9,14 +9,15 @@
 namespace kestrava::remote {
 
 // The stream to kestrava-agent on another computer, through the system's ssh found on PATH:
-//   ssh -T -o BatchMode=yes -- NAME kestrava-agent
+//   ssh -T -o BatchMode=yes [OPTIONS] -- NAME kestrava-agent
 // run without a shell, so user, port, keys and jump hosts come from the user's own ssh
 // configuration, and no terminal is ever asked for a password.
 class SshTransport final : public Transport {
  public:
   // Checks the name (see checkRemoteName) before anything runs, then starts ssh. Throws ComError.
-  // sshProgram is "ssh" except in tests.
-  SshTransport(const std::string& computer, const std::string& sshProgram = "ssh");
+  // sshProgram is "ssh" except in tests; sshOptions go before the "--" (e.g. "-o", "X=y").
+  SshTransport(const std::string& computer, const std::string& sshProgram = "ssh",
+               const std::vector<std::string>& sshOptions = {});
 
   int inputFd() const override { return child_->stdio(); }
   int outputFd() const override { return child_->stdio(); }

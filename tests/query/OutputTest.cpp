@@ -7,7 +7,7 @@
 #include "query/CellText.h"
 #include "query/CsvWriter.h"
 #include "query/EventWriter.h"
-#include "query/JsonText.h"
+#include "query/Json.h"
 #include "query/ObjectWriter.h"
 #include "query/QueryTool.h"
 
@@ -68,16 +68,18 @@ TEST(CsvWriter, HeaderThenOneRowPerObjectWithEveryKind) {
   EXPECT_EQ(written(OutputFormat::Csv, {}), "");
 }
 
-TEST(JsonText, ValuesKeepTheirKinds) {
+TEST(Json, ValuesKeepTheirKinds) {
   struct Case {
     Value value;
     const char* expected;
   };
   const Case cases[] = {
       {Value::text("plain"), "\"plain\""},
-      {Value::text("q\"b\\n\nt\tc\x01\x7f"), "\"q\\\"b\\\\n\\nt\\tc\\u0001\\u007f\""},
+      {Value::text("q\"b\\n\nt\tc\x01\x7f"), "\"q\\\"b\\\\n\\nt\\tc\\u0001\x7f\""},
       {Value::text("\xC3\xA4\xE2\x82\xAC"), "\"\xC3\xA4\xE2\x82\xAC\""},
-      {Value::text("bad\xFF\xC3"), "\"bad\\ufffd\\ufffd\""},
+      // One U+FFFD for each byte that starts no valid sequence, as in tables and CSV.
+      {Value::text("bad\xFF\xC3"), "\"bad\xEF\xBF\xBD\xEF\xBF\xBD\""},
+      {Value::text("\xE2\x82x"), "\"\xEF\xBF\xBD\xEF\xBF\xBDx\""},
       {Value::text(std::string("nul\0in", 6)), "\"nul\\u0000in\""},
       {Value::integer(INT64_MIN), "-9223372036854775808"},
       {Value::integer(42), "42"},
@@ -95,9 +97,9 @@ TEST(JsonText, ValuesKeepTheirKinds) {
        "[1,\"x\",null,[false]]"},
   };
   for (const auto& c : cases) {
-    std::string out;
-    appendJsonValue(out, c.value);
+    const std::string out = jsonLine(jsonValue(c.value));
     EXPECT_EQ(out, c.expected) << c.value.debugString();
+    EXPECT_TRUE(Json::accept(out)) << out;
   }
 }
 

@@ -1,126 +1,19 @@
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/ClassSchema.h"
+#include "query/ProgramRun.h"
 
-extern char** environ;
-
+namespace kestrava::query::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-struct Outcome {
-  int status = -1;  // exit status, or -1 when killed by a signal
-  std::string out, err;
-};
-
-bool maskHas(const std::string& statusFile, int signal) {
-  std::ifstream status(statusFile);
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("SigBlk:", 0) != 0) continue;
-    const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
-    return (mask >> (signal - 1)) & 1;
-  }
-  return false;
-}
-
-// Whether the program is ready to be interrupted: some thread holds the signal blocked (a
-// thread in sigwait shows it unblocked while it waits), or the main thread waits for it.
-bool blocks(pid_t pid, int signal) {
-  const std::string proc = "/proc/" + std::to_string(pid);
-  std::ifstream wchan(proc + "/wchan");
-  std::string waitingIn;
-  std::getline(wchan, waitingIn);
-  if (waitingIn.find("sigtimedwait") != std::string::npos) return true;
-  std::error_code ec;
-  for (const auto& task : std::filesystem::directory_iterator(proc + "/task", ec))
-    if (maskHas(task.path().string() + "/status", signal)) return true;
-  return false;
-}
-
-// Runs the built kestrava-query; when `signal` is given, sends it `signalAfter` after the
-// program has blocked it. Bounded: a program still running after 20 s is killed and the test
-// fails.
-Outcome runProgram(const std::vector<std::string>& args, std::optional<int> signal = {},
-                   std::chrono::milliseconds signalAfter = 0ms) {
-  int outPipe[2], errPipe[2];
-  EXPECT_EQ(pipe2(outPipe, O_CLOEXEC), 0);
-  EXPECT_EQ(pipe2(errPipe, O_CLOEXEC), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-  std::vector<std::string> all{KESTRAVA_QUERY_PROGRAM};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(outPipe[1]);
-  close(errPipe[1]);
-  Outcome outcome;
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << argv[0];
-    close(outPipe[0]);
-    close(errPipe[0]);
-    return outcome;
-  }
-  const auto start = std::chrono::steady_clock::now();
-  bool signalled = !signal;
-  std::optional<std::chrono::steady_clock::time_point> readyAt;
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&outcome.out, &outcome.err};
-  int open = 2;
-  while (open > 0) {
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    if (!signalled && !readyAt && blocks(pid, *signal)) readyAt = std::chrono::steady_clock::now();
-    if (!signalled && readyAt && std::chrono::steady_clock::now() - *readyAt >= signalAfter) {
-      kill(pid, *signal);
-      signalled = true;
-    }
-    if (elapsed > 20s) {
-      ADD_FAILURE() << "kestrava-query did not end";
-      kill(pid, SIGKILL);
-      break;
-    }
-    if (poll(fds, 2, 10) <= 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-      char buf[4096];
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  for (auto& f : fds)
-    if (f.fd >= 0) close(f.fd);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
-}
 
 TEST(QueryProgram, HelpAndVersion) {
   auto help = runProgram({"--help"});
@@ -165,26 +58,54 @@ TEST(QueryProgram, ServiceErrorsGoToStandardErrorWithTheirNumbers) {
   }
 }
 
+TEST(QueryProgram, OutputThatCannotBeWrittenIsAFailure) {
+  struct Case {
+    Launch::Output output;
+    std::vector<std::string> args;
+    const char* why;
+  };
+  const Case cases[] = {
+      {Launch::Output::DevFull, {"Select Name From Win32_Process"}, "No space left on device"},
+      {Launch::Output::DevFull,
+       {"--format", "json", "Select * From Win32_OperatingSystem"},
+       "No space left on device"},
+      {Launch::Output::Closed,
+       {"--format", "csv", "Select Name From Win32_Process"},
+       "Bad file descriptor"},
+      {Launch::Output::DevFull, {"--help"}, "No space left on device"},
+  };
+  for (const auto& c : cases) {
+    Launch launch{c.args, c.output};
+    auto r = runProgram(launch);
+    EXPECT_EQ(r.status, 1) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(r.err, std::string("kestrava-query: cannot write the output: ") + c.why + "\n")
+        << ::testing::PrintToString(c.args);
+  }
+}
+
 TEST(QueryProgram, QueriesThisComputer) {
   auto r = runProgram(
       {"--format", "csv",
        "Select ProcessId, Name From Win32_Process Where ProcessId = " + std::to_string(getpid())});
   EXPECT_EQ(r.status, 0) << r.err;
   // Names keep the class's own spelling; they compare without regard to case.
-  EXPECT_EQ(kestrava::toLowerAscii(r.out.substr(0, r.out.find('\n'))), "processid,name") << r.out;
+  EXPECT_EQ(toLowerAscii(r.out.substr(0, r.out.find('\n'))), "processid,name") << r.out;
   EXPECT_NE(r.out.find("\n" + std::to_string(getpid()) + ","), std::string::npos) << r.out;
 }
 
-TEST(QueryProgram, WatchEndsCleanlyOnSigintAndSigterm) {
-  for (int signal : {SIGINT, SIGTERM}) {
+TEST(QueryProgram, WatchEndsCleanlyOnSigintSigtermAndSighup) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     const auto start = std::chrono::steady_clock::now();
-    auto r = runProgram({"--watch",
-                         "Select * from __InstanceModificationEvent Within 0.1 Where "
-                         "TargetInstance Isa 'Win32_Processor'"},
-                        signal, 300ms);
+    Launch launch{{"--watch",
+                   "Select * from __InstanceModificationEvent Within 0.1 Where "
+                   "TargetInstance Isa 'Win32_Processor'"}};
+    launch.signal = signal;
+    launch.signalAfter = 300ms;
+    auto r = runProgram(launch);
     EXPECT_EQ(r.status, 0) << "signal " << signal << ": " << r.err;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
   }
 }
 
 }  // namespace
+}  // namespace kestrava::query::testing

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
+#include "query/HostList.h"
 #include "query/QueryTool.h"
 #include "support/ScriptedService.h"
 
@@ -21,12 +24,18 @@ class QueryToolTest : public ::testing::Test {
     network_.add("far", remote_);
   }
 
-  int run(std::vector<std::string> args) {
+  int run(std::vector<std::string> args, const std::string& input = "") {
     out_.str("");
     err_.str("");
-    QueryToolContext context{network_.factory(), out_, err_, [this] { onWait(); },
+    QueryToolContext context{network_.factory(), out_, err_,
+                             [this](std::chrono::milliseconds) {
+                               onWait();
+                               return true;
+                             },
                              [] { return std::string("T"); }};
-    return runQueryTool(CommandLine::parse(args), context);
+    const CommandLine cmd = CommandLine::parse(args);
+    std::istringstream in(input);
+    return runQueryTool(cmd, computerNames(cmd, in), context);
   }
 
   testing::ScriptedService service_, remote_;
@@ -107,6 +116,107 @@ TEST_F(QueryToolTest, WatchPrintsEventsUntilStoppedThenCancels) {
   onWait = [&] { waited = true; };
   EXPECT_EQ(run({"--watch", "Select"}), 1);
   EXPECT_FALSE(waited);
+}
+
+// Computers db1..dbN with one service each, named after the computer.
+class FleetTest : public QueryToolTest {
+ protected:
+  void addComputers(size_t count) {
+    for (size_t i = 1; i <= count; ++i) {
+      auto& service = *fleet_.emplace_back(std::make_unique<testing::ScriptedService>());
+      const std::string name = "db" + std::to_string(i);
+      service.addClass("Win32_Service", "Name", {"Name", "State"});
+      service.addObject("Win32_Service", {{"Name", Value::text(name + ".service")},
+                                          {"State", Value::text("Running")}});
+      network_.add(name, service);
+    }
+  }
+  std::vector<std::unique_ptr<testing::ScriptedService>> fleet_;
+};
+
+TEST_F(FleetTest, RowsNameTheirComputerInTheOrderNamedAndFailuresGoToStandardError) {
+  addComputers(3);
+  // The first named answers last: its rows still come first.
+  fleet_[0]->onCall = [](const std::string& call) {
+    if (call == "connect") std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  };
+  const std::string query = "Select * From Win32_Service";
+  EXPECT_EQ(run({"--format", "csv", "--host", "db1", "--hosts", "-", query},
+                "# the rest\nnowhere\n  db3  \ndb2 # last\n"),
+            1);
+  EXPECT_EQ(out_.str(),
+            "Computer,Name,State\n"
+            "db1,db1.service,Running\n"
+            "db3,db3.service,Running\n"
+            "db2,db2.service,Running\n");
+  EXPECT_EQ(err_.str(),
+            "kestrava-query: nowhere: The RPC server is unavailable. (0x800706BA, -2147023174)\n");
+
+  EXPECT_EQ(run({"--format", "json", "--host", "db2", "--host", "db1", query}), 0);
+  EXPECT_EQ(out_.str(),
+            "[\n{\"Computer\":\"db2\",\"Name\":\"db2.service\",\"State\":\"Running\"},\n"
+            "{\"Computer\":\"db1\",\"Name\":\"db1.service\",\"State\":\"Running\"}\n]\n");
+  EXPECT_EQ(run({"--host", "db1", "--host", "db2", "Select * From Nope"}), 1);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_EQ(err_.str(),
+            "kestrava-query: db1: Invalid class (0x80041010, -2147217392)\n"
+            "kestrava-query: db2: Invalid class (0x80041010, -2147217392)\n");
+}
+
+TEST_F(FleetTest, GetAndCallGiveOneRowPerComputer) {
+  addComputers(2);
+  fleet_[1]->onMethod = [](const std::string&, const std::string&) { return Value::integer(5); };
+  EXPECT_EQ(run({"--host", "db1", "--host", "db2", "--call", "Win32_Service='x'", "StopService"}),
+            0);
+  EXPECT_EQ(out_.str(),
+            "Computer  ReturnValue\n"
+            "--------  -----------\n"
+            "db1                 0\n"
+            "db2                 5\n");
+  EXPECT_EQ(run({"--format", "csv", "--host", "db2", "--host", "db1", "--get",
+                 "Win32_Service='db1.service'"}),
+            1);
+  EXPECT_EQ(out_.str(), "Computer,Name,State\ndb1,db1.service,Running\n");
+  EXPECT_NE(err_.str().find("kestrava-query: db2: "), std::string::npos) << err_.str();
+}
+
+TEST_F(FleetTest, NoMoreThanParallelComputersAreAskedAtOnce) {
+  addComputers(6);
+  std::mutex mutex;
+  int open = 0, most = 0;
+  for (auto& service : fleet_)
+    service->onCall = [&](const std::string& call) {
+      std::unique_lock lock(mutex);
+      if (call == "connect") {
+        most = std::max(most, ++open);
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      } else if (call == "release") {
+        --open;
+      }
+    };
+  std::vector<std::string> args{"--parallel", "2", "--format", "csv"};
+  for (int i = 1; i <= 6; ++i) args.insert(args.end(), {"--host", "db" + std::to_string(i)});
+  args.push_back("Select Name From Win32_Service");
+  EXPECT_EQ(run(args), 0);
+  EXPECT_EQ(most, 2);
+  const std::string out = out_.str();
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 7) << out;
+}
+
+TEST(HostList, NamesOneALineWithoutCommentsOrBlanksEachOnce) {
+  std::istringstream file("db1\n\n  # a comment\n\tadmin@db2  # trailing\ndb1\n");
+  EXPECT_EQ(readHostList(file), (std::vector<std::string>{"db1", "admin@db2", "db1"}));
+
+  std::istringstream in("db3\ndb1\n");
+  EXPECT_EQ(computerNames(CommandLine::parse({"--host", "db1", "--hosts", "-", "q"}), in),
+            (std::vector<std::string>{"db1", "db3"}));
+  std::istringstream none;
+  EXPECT_EQ(computerNames(CommandLine::parse({"q"}), none), std::vector<std::string>{""});
+  EXPECT_THROW(computerNames(CommandLine::parse({"--hosts", "/nonexistent/list", "q"}), none),
+               UsageError);
+  std::istringstream onlyComments("# nothing\n");
+  EXPECT_THROW(computerNames(CommandLine::parse({"--hosts", "-", "q"}), onlyComments), UsageError);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // kestrava-fake-agent: stands in for kestrava-agent behind the loopback sshd, misbehaving the way
 // KESTRAVA_FAKE_AGENT says: "garbage" prints text instead of the protocol, "old" speaks an older
 // protocol version, "dying" serves a query that stops after three objects until it is killed
-// (each object's Handle is this program's pid, so a test knows whom to kill).
+// (each object's Handle is this program's pid, so a test knows whom to kill); the modes of
+// FakeAgentModes.h serve kestrava-query's tests and benchmarks.
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "remote/AgentSession.h"
+#include "remote/FakeAgentModes.h"
 #include "remote/FdIo.h"
 #include "remote/MessageCodec.h"
 
@@ -85,6 +87,11 @@ int main() {
                                  [] { return std::make_unique<StallingConnection>(); });
     return session.run();
   }
-  std::cerr << "kestrava-fake-agent: KESTRAVA_FAKE_AGENT is not garbage, old or dying\n";
+  if (remote::testing::openFakeService(m)) {
+    remote::AgentSession session(STDIN_FILENO, STDOUT_FILENO,
+                                 [m] { return remote::testing::openFakeService(m); });
+    return session.run();
+  }
+  std::cerr << "kestrava-fake-agent: KESTRAVA_FAKE_AGENT is not a known mode\n";
   return 3;
 }
