@@ -40,10 +40,4 @@ class dlgConnect : public QDialog {
   MDIKestrava& main_;
 };
 
-// The views in the order the build hides and refills them.
-inline constexpr const char* kViewBuildOrder[] = {
-    "frmComputerSystem", "frmEventLogFile", "frmLogicalDisk", "frmOperatingSystem",
-    "frmProcesses",      "frmProcessor",    "frmServices",
-};
-
 }  // namespace kestrava
