@@ -93,7 +93,7 @@ std::string validUtf8(std::string_view text) {
   return cleaned(text, false);
 }
 
-std::string cellText(const Value& value) {
+std::string cellTextNullAsBlank(const Value& value) {
   return render(value, true, false);
 }
 

@@ -15,7 +15,7 @@ struct Change {
 };
 
 std::string shown(const Value& v) {
-  return v.isNull() || v.isEmpty() ? "null" : cellText(v);
+  return v.isNull() || v.isEmpty() ? "null" : cellTextNullAsBlank(v);
 }
 
 // The properties whose values differ between the two sides of an event.
@@ -64,7 +64,7 @@ void EventWriter::write(const EventObject& event, std::string_view time) {
       CsvWriter::writeRow({std::string(time), validUtf8(path), c.property, c.previous, c.current},
                           out_);
   } else {
-    std::string line = std::string(time) + "  " + cellText(Value::text(path)) + " ";
+    std::string line = std::string(time) + "  " + cellTextNullAsBlank(Value::text(path)) + " ";
     const auto changes = changesOf(event, false);
     for (size_t i = 0; i < changes.size(); ++i)
       line += (i ? ", " : " ") + changes[i].property + ": " + changes[i].previous + " -> " +

@@ -44,7 +44,7 @@ std::string describeError(const ComError& error) {
   while (!description.empty() && (description.back() == ' ' || description.back() == '\n'))
     description.pop_back();
   if (description.empty()) description = "Error";
-  return cellText(Value::text(description)) + numbers;
+  return cellTextNullAsBlank(Value::text(description)) + numbers;
 }
 
 int runQueryTool(const CommandLine& cmd, QueryToolContext& context) {

@@ -24,7 +24,7 @@ void TableWriter::write(const ManagementObject& object) {
     // Objects of one query share a schema; look a name up only for one that does not.
     const Value& v =
         object.schema() == schema_ ? object.at(i) : object.get(schema_->properties()[i]);
-    row[i] = cellText(v);
+    row[i] = cellTextNullAsBlank(v);
     if (!isNumber(v) && !v.isNull() && !v.isEmpty()) numeric_[i] = false;
   }
   rows_.push_back(std::move(row));
