@@ -106,8 +106,10 @@ QMdiSubWindow* MDIKestrava::addChild(QWidget* widget) {
 
 QMdiSubWindow* MDIKestrava::addDialogChild(QWidget* widget, int leftTwips, int topTwips) {
   QMdiSubWindow* frame = addChild(widget);
+  // A fixed dialog border: a caption and a close box, no minimize or maximize button. Qt draws
+  // the close box only beside the system menu.
   frame->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                        Qt::WindowCloseButtonHint);
+                        Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   frame->adjustSize();
   frame->setFixedSize(frame->size());
   frame->move(twipsToPixels(leftTwips), twipsToPixels(topTwips));
@@ -153,9 +155,9 @@ void MDIKestrava::Exit_Click() {
 }
 
 void MDIKestrava::Connect_Click() {
+  // An open dialog only comes to the front: whatever has the focus in it keeps it.
   if (connectDialog_.isNull()) connectDialog_ = addDialogChild(new dlgConnect(*this), 600, 600);
   bringToFront(connectDialog_);
-  connectDialog_->widget()->findChild<QWidget*>("OKButton")->setFocus();
 }
 
 void MDIKestrava::About_Click() {

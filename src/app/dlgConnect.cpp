@@ -86,10 +86,6 @@ void dlgConnect::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void dlgConnect::reject() {
-  closeDialog();
-}
-
 void dlgConnect::closeDialog() {
   if (auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget()))
     frame->close();

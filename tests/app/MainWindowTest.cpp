@@ -6,8 +6,11 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleOptionTitleBar>
 #include <QTest>
 #include <set>
 
@@ -33,6 +36,29 @@ const ViewRow* findViewEntry(const QString& menuEntry) {
   for (const ViewRow& row : kViews)
     if (menuEntry == row.menuEntry) return &row;
   return nullptr;
+}
+
+// Clicks a child window's close box as a mouse does: along the right end of its title bar, where
+// the style draws the box. Reports whether the window closed.
+bool clickCloseBox(QMdiSubWindow* window) {
+  QPointer<QMdiSubWindow> frame = window;
+  QStyleOptionTitleBar option;
+  option.initFrom(frame);
+  const int height = frame->style()->pixelMetric(QStyle::PM_TitleBarHeight, &option, frame);
+  const int right = frame->width() - 1;
+  for (int x = right; frame && x > right - 4 * height; x -= 2) {
+    const QPointF at(x, height / 2);
+    const QPointF global = frame->mapToGlobal(at);
+    QMouseEvent move(QEvent::MouseMove, at, global, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    for (QMouseEvent* event : {&move, &press, &release})
+      if (frame) QApplication::sendEvent(frame, event);
+    AppHarness::processEvents();
+  }
+  return frame.isNull();
 }
 
 dlgConnect* dialogOf(AppHarness& app) {
@@ -100,6 +126,76 @@ TEST_F(MainWindowTest, ConnectAndAboutOpenOneWindowEach) {
   }
   EXPECT_EQ(abouts, 1);
   EXPECT_EQ(dialogs, 1);
+}
+
+// Closing the Connect dialog by its close box connects nothing, builds nothing and leaves the
+// menu as it was; the About box has a close box too.
+TEST_F(MainWindowTest, CloseBoxClosesTheConnectDialogAndTheAboutBox) {
+  ASSERT_TRUE(clickCloseBox(app.main->connectDialog()));
+  EXPECT_EQ(app.main->connectDialog(), nullptr);
+  EXPECT_TRUE(app.local.calls().empty());
+  EXPECT_TRUE(app.messages.empty());
+  EXPECT_EQ(app.main->windowTitle(), "MDIKestrava");
+  for (const ViewRow& row : kViews) EXPECT_FALSE(app.main->menuEntry(row.menuEntry)->isEnabled());
+  EXPECT_TRUE(app.main->mdiArea()->subWindowList().isEmpty());
+
+  app.main->About_Click();
+  EXPECT_TRUE(clickCloseBox(app.main->aboutBox()));
+  EXPECT_EQ(app.main->aboutBox(), nullptr);
+}
+
+// Esc is no key of the Connect dialog, wherever the focus is: OK is its default button.
+TEST_F(MainWindowTest, EscLeavesTheConnectDialogOpen) {
+  app.main->activateWindow();
+  AppHarness::processEvents();
+  dlgConnect* dialog = dialogOf(app);
+  ASSERT_NE(dialog, nullptr);
+  QTest::keyClick(dialog->OKButton, Qt::Key_Escape);
+  AppHarness::processEvents();
+  ASSERT_EQ(dialogOf(app), dialog);
+  dialog->optRemote->click();
+  QTest::keyClicks(dialog->txtConnect, "far");
+  QTest::keyClick(dialog->txtConnect, Qt::Key_Escape);
+  AppHarness::processEvents();
+  ASSERT_EQ(dialogOf(app), dialog);
+  EXPECT_EQ(dialog->txtConnect->text(), "far");
+  EXPECT_TRUE(app.local.calls().empty());
+  EXPECT_TRUE(app.remote.calls().empty());
+}
+
+// Connect on an open dialog only brings it to the front: a name half typed keeps the focus.
+TEST_F(MainWindowTest, ConnectOnTheOpenDialogKeepsItsFocus) {
+  app.main->activateWindow();
+  AppHarness::processEvents();
+  dlgConnect* dialog = dialogOf(app);
+  ASSERT_NE(dialog, nullptr);
+  dialog->optRemote->click();
+  QTest::keyClicks(dialog->txtConnect, "fa");
+  ASSERT_EQ(QApplication::focusWidget(), dialog->txtConnect);
+  for (bool aboutInFront : {false, true}) {
+    if (aboutInFront) app.main->About_Click();
+    app.main->menuEntry("Connect")->trigger();
+    AppHarness::processEvents();
+    EXPECT_EQ(app.main->mdiArea()->activeSubWindow(), app.main->connectDialog()) << aboutInFront;
+    EXPECT_EQ(QApplication::focusWidget(), dialog->txtConnect) << aboutInFront;
+  }
+  EXPECT_EQ(dialog->txtConnect->text(), "fa");
+}
+
+// The etched line: the grey line one pixel high, the white one two pixels high just below it.
+TEST_F(MainWindowTest, AboutBoxSeparatorShowsGreyAboveWhite) {
+  app.main->About_Click();
+  auto* about = qobject_cast<frmAbout*>(app.main->aboutBox()->widget());
+  ASSERT_NE(about, nullptr);
+  const QImage image = about->grab().toImage();
+  const int grey = twipsToPixels(2445), white = twipsToPixels(2460);
+  ASSERT_GT(white, grey);
+  for (int x : {twipsToPixels(300), twipsToPixels(3000), twipsToPixels(5600)}) {
+    EXPECT_EQ(image.pixelColor(x, grey), QColor(128, 128, 128)) << x;
+    EXPECT_EQ(image.pixelColor(x, white), QColor(Qt::white)) << x;
+    EXPECT_EQ(image.pixelColor(x, white + 1), QColor(Qt::white)) << x;
+    EXPECT_NE(image.pixelColor(x, white + 2), QColor(Qt::white)) << x;
+  }
 }
 
 TEST_F(MainWindowTest, AboutBoxShowsItsFixedTextsAndClosesOnOK) {
