@@ -13,7 +13,7 @@ packages=(
   libsystemd-dev systemd dbus dbus-user-session
   openssh-client openssh-server
   xvfb xdotool x11-utils imagemagick procps psmisc util-linux
-  dpkg-dev file man-db desktop-file-utils appstream librsvg2-bin
+  dpkg-dev file man-db desktop-file-utils appstream librsvg2-bin python3-debian
 )
 
 missing=()
