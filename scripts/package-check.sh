@@ -69,6 +69,44 @@ check "metainfo's newest release is the project's version (${version%-*})" \
   bash -c "grep -o '<release version=\"[^\"]*\"' packaging/org.kestrava.Kestrava.metainfo.xml |
     head -1 | tee /dev/stderr | grep -qF '\"${version%-*}\"'"
 
+# --- The licence: GPL-3.0-or-later, in the tree, in each package and in the metainfo ------------
+check "LICENSE holds the full text of the GNU GPL version 3" cmp LICENSE /usr/share/common-licenses/GPL-3
+check "metainfo's project_license is GPL-3.0-or-later" \
+  grep -qx '  <project_license>GPL-3.0-or-later</project_license>' packaging/org.kestrava.Kestrava.metainfo.xml
+# The copyright file of a package, read strictly in Debian's machine-readable format: every file
+# of the package under GPL-3+, with the licence's own paragraph pointing at the full text.
+copyright_says_gpl3() {
+  local deb="$1" pkg file
+  pkg="$(dpkg-deb -f "$deb" Package)"
+  file="$(mktemp)"
+  dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./usr/share/doc/$pkg/copyright" >"$file" || return 1
+  # Debian's own interpreter, the one python3-debian is installed for.
+  /usr/bin/python3 - "$file" "$deb" <<'PY'
+import subprocess, sys
+from debian.copyright import Copyright
+with open(sys.argv[1], encoding="utf-8") as f:
+    c = Copyright(f, strict=True)
+assert c.header.upstream_name == "Kestrava", c.header.upstream_name
+listing = subprocess.run(["dpkg-deb", "-c", sys.argv[2]], capture_output=True, text=True, check=True)
+for line in listing.stdout.splitlines():
+    path = line.split()[-1].lstrip("./")
+    if path and not path.endswith("/"):
+        p = c.find_files_paragraph(path)
+        assert p is not None and p.license.synopsis == "GPL-3+", (path, p and p.license)
+texts = [p.license.text for p in c.all_license_paragraphs() if p.license.synopsis == "GPL-3+"]
+assert len(texts) == 1 and "/usr/share/common-licenses/GPL-3" in texts[0], texts
+PY
+  local rc=$?
+  rm -f "$file"
+  return $rc
+}
+check "kestrava package: usr/share/doc/kestrava/copyright, machine-readable, GPL-3+" \
+  bash -c "$(declare -f copyright_says_gpl3); copyright_says_gpl3 '$desktop_deb'"
+if [ -n "$agent_deb" ]; then
+  check "kestrava-agent package: usr/share/doc/kestrava-agent/copyright, machine-readable, GPL-3+" \
+    bash -c "$(declare -f copyright_says_gpl3); copyright_says_gpl3 '$agent_deb'"
+fi
+
 if [ "$has_query" = yes ]; then
   check "kestrava package holds kestrava-query and its manual page" \
     bash -c "$(declare -f contains); contains '$desktop_deb' usr/bin/kestrava-query &&

@@ -13,4 +13,4 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "Run it in a desktop session, or under a virtual X server: xvfb-run -a scripts/run.sh" >&2
   exit 1
 fi
-exec build/default/src/app/kestrava "$@"
+exec build/default/src/desktop/kestrava "$@"

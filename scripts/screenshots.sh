@@ -28,7 +28,7 @@ cleanup() {
 trap cleanup EXIT
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
-"$build/src/app/kestrava" >/dev/null 2>&1 &
+"$build/src/desktop/kestrava" >/dev/null 2>&1 &
 app=$!
 
 window_of() {  # a window, by its caption: window_of CAPTION [tenths of a second]

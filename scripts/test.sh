@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds Kestrava and runs every test: scripts/test.sh [default|asan]
+# Builds Kestrava and runs every test: scripts/test.sh [default|asan|headless]
 # Starts the test fixtures (a private service manager, a loopback sshd, a booted Debian server)
 # and stops them at the end.
 set -euo pipefail

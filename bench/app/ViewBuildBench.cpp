@@ -65,8 +65,7 @@ int main(int argc, char** argv) {
   kestrava::ProcessPool pool(1000);
   QApplication app(argc, argv);
   QApplication::setFont(kestrava::sansSerif(8.25));
-  kestrava::MDIKestrava main(&kestrava::connectComputer);
-  kestrava::registerViews(main);
+  kestrava::MDIKestrava main(&kestrava::connectComputer, &kestrava::makeViewWindow);
   main.show();
   main.Form_Load();
   QApplication::processEvents();

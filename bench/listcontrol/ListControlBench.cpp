@@ -11,7 +11,7 @@
 #include "platform/SWbemLocator.h"
 #include "support/ScriptedService.h"
 #include "views/lists/InstanceList.h"
-#include "views/lists/ListViewWindow.h"
+#include "viewtable/ViewTable.h"
 
 namespace kestrava {
 namespace {

@@ -4,6 +4,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <stdexcept>
 
 #include "app/ViewWindow.h"
 #include "app/dlgConnect.h"
@@ -17,23 +18,19 @@
 namespace kestrava {
 
 namespace {
-struct MenuEntry {
+// The menu's commands that are not view entries; the view entries stand between the two groups.
+struct Command {
   const char* name;
   const char* caption;
-  const char* viewWindow;  // nullptr for the commands that are not view entries
+  void (MDIKestrava::*click)();
 };
 
-constexpr MenuEntry kMenu[] = {
-    {"Exit", "E&xit", nullptr},
-    {"Connect", "&Connect", nullptr},
-    {"Services", "&Services", "frmServices"},
-    {"Processes", "&Processes", "frmProcesses"},
-    {"ComputerSystem", "Comp&uter System", "frmComputerSystem"},
-    {"LogicalDisk", "&Logical Disk", "frmLogicalDisk"},
-    {"OperatingSystem", "&Operating System", "frmOperatingSystem"},
-    {"Processor", "P&rocessor", "frmProcessor"},
-    {"EventLog", "&EventLog", "frmEventLogFile"},
-    {"About", "&About", nullptr},
+constexpr Command kCommandsBefore[] = {
+    {"Exit", "E&xit", &MDIKestrava::Exit_Click},
+    {"Connect", "&Connect", &MDIKestrava::Connect_Click},
+};
+constexpr Command kCommandsAfter[] = {
+    {"About", "&About", &MDIKestrava::About_Click},
 };
 }  // namespace
 
@@ -45,8 +42,8 @@ QString connectionFailureText(const std::string& description, const std::string&
          "\r\n or 3. DCOM is not setup on this Windows 2000 machine";
 }
 
-MDIKestrava::MDIKestrava(ConnectionFactory connections, QWidget* parent)
-    : QMainWindow(parent), connections_(std::move(connections)) {
+MDIKestrava::MDIKestrava(ConnectionFactory connections, ViewFactory views, QWidget* parent)
+    : QMainWindow(parent), connections_(std::move(connections)), viewFactory_(std::move(views)) {
   setObjectName("MDIKestrava");
   setWindowTitle("MDIKestrava");
   mdiArea_ = new QMdiArea(this);
@@ -63,35 +60,27 @@ MDIKestrava::~MDIKestrava() {
   for (auto& [name, frame] : views_) delete frame.data();
 }
 
-void MDIKestrava::buildMenu() {
-  for (const auto& entry : kMenu) {
-    auto* action = menuBar()->addAction(entry.caption);
-    action->setObjectName(entry.name);
-    entries_[entry.name] = action;
-    const QString name = entry.name;
-    if (entry.viewWindow) {
-      const QString window = entry.viewWindow;
-      connect(action, &QAction::triggered, this, [this, window] { showViewEntry(window); });
-    } else if (name == "Exit") {
-      connect(action, &QAction::triggered, this, &MDIKestrava::Exit_Click);
-    } else if (name == "Connect") {
-      connect(action, &QAction::triggered, this, &MDIKestrava::Connect_Click);
-    } else {
-      connect(action, &QAction::triggered, this, &MDIKestrava::About_Click);
-    }
-  }
+QAction* MDIKestrava::addMenuEntry(const char* name, const char* caption) {
+  QAction* action = menuBar()->addAction(caption);
+  action->setObjectName(name);
+  entries_[name] = action;
+  return action;
 }
 
-void MDIKestrava::registerView(const QString& windowName, ViewFactory factory) {
-  factories_[windowName] = std::move(factory);
+void MDIKestrava::buildMenu() {
+  for (const Command& command : kCommandsBefore)
+    connect(addMenuEntry(command.name, command.caption), &QAction::triggered, this, command.click);
+  for (const ViewRow& row : kViews)
+    connect(addMenuEntry(row.menuEntry, row.menuCaption), &QAction::triggered, this,
+            [this, &row] { showViewEntry(row.windowName()); });
+  for (const Command& command : kCommandsAfter)
+    connect(addMenuEntry(command.name, command.caption), &QAction::triggered, this, command.click);
 }
 
 void MDIKestrava::Form_Load() {
   Locator = std::make_unique<SWbemLocator>(connections_);
   eventSink = new SWbemSink(this);  // its events are connected to nothing: they are dropped
-  for (const char* name : {"Services", "Processes", "ComputerSystem", "LogicalDisk",
-                           "OperatingSystem", "Processor", "EventLog"})
-    entries_.at(name)->setEnabled(false);
+  setViewEntriesEnabled(false);
   Connect_Click();
 }
 
@@ -115,6 +104,24 @@ QMdiSubWindow* MDIKestrava::addChild(QWidget* widget) {
   return frame;
 }
 
+QMdiSubWindow* MDIKestrava::addDialogChild(QWidget* widget, int leftTwips, int topTwips) {
+  QMdiSubWindow* frame = addChild(widget);
+  // A fixed dialog border: a caption and a close box, no minimize or maximize button. Qt draws
+  // the close box only beside the system menu.
+  frame->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                        Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  frame->adjustSize();
+  frame->setFixedSize(frame->size());
+  frame->move(twipsToPixels(leftTwips), twipsToPixels(topTwips));
+  return frame;
+}
+
+void MDIKestrava::bringToFront(QMdiSubWindow* frame) {
+  frame->show();
+  frame->raise();
+  mdiArea_->setActiveSubWindow(frame);
+}
+
 ViewWindow* MDIKestrava::existingView(const QString& windowName) const {
   auto it = views_.find(windowName);
   if (it == views_.end() || it->second.isNull()) return nullptr;
@@ -123,7 +130,10 @@ ViewWindow* MDIKestrava::existingView(const QString& windowName) const {
 
 ViewWindow* MDIKestrava::view(const QString& windowName) {
   if (ViewWindow* existing = existingView(windowName)) return existing;
-  ViewWindow* window = factories_.at(windowName)(*this);
+  const ViewRow* row = findView(windowName.toStdString());
+  if (!row)
+    throw std::out_of_range("no view is shown in a window named " + windowName.toStdString());
+  ViewWindow* window = viewFactory_(*this, *row);
   QMdiSubWindow* frame = addChild(window);
   frame->hide();
   views_[windowName] = frame;
@@ -137,9 +147,7 @@ QAction* MDIKestrava::menuEntry(const QString& name) const {
 }
 
 void MDIKestrava::setViewEntriesEnabled(bool enabled) {
-  for (const char* name : {"Services", "Processes", "ComputerSystem", "LogicalDisk",
-                           "OperatingSystem", "Processor", "EventLog"})
-    entries_.at(name)->setEnabled(enabled);
+  for (const ViewRow& row : kViews) entries_.at(row.menuEntry)->setEnabled(enabled);
 }
 
 void MDIKestrava::Exit_Click() {
@@ -147,34 +155,14 @@ void MDIKestrava::Exit_Click() {
 }
 
 void MDIKestrava::Connect_Click() {
-  if (connectDialog_.isNull()) {
-    auto* dialog = new dlgConnect(*this);
-    connectDialog_ = addChild(dialog);
-    connectDialog_->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                                   Qt::WindowCloseButtonHint);
-    connectDialog_->adjustSize();
-    connectDialog_->setFixedSize(connectDialog_->size());
-    connectDialog_->move(twipsToPixels(600), twipsToPixels(600));
-  }
-  connectDialog_->show();
-  connectDialog_->raise();
-  mdiArea_->setActiveSubWindow(connectDialog_);
-  connectDialog_->widget()->findChild<QWidget*>("OKButton")->setFocus();
+  // An open dialog only comes to the front: whatever has the focus in it keeps it.
+  if (connectDialog_.isNull()) connectDialog_ = addDialogChild(new dlgConnect(*this), 600, 600);
+  bringToFront(connectDialog_);
 }
 
 void MDIKestrava::About_Click() {
-  if (aboutBox_.isNull()) {
-    auto* about = new frmAbout;
-    aboutBox_ = addChild(about);
-    aboutBox_->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                              Qt::WindowCloseButtonHint);
-    aboutBox_->adjustSize();
-    aboutBox_->setFixedSize(aboutBox_->size());
-    aboutBox_->move(twipsToPixels(1200), twipsToPixels(900));
-  }
-  aboutBox_->show();
-  aboutBox_->raise();
-  mdiArea_->setActiveSubWindow(aboutBox_);
+  if (aboutBox_.isNull()) aboutBox_ = addDialogChild(new frmAbout, 1200, 900);
+  bringToFront(aboutBox_);
 }
 
 void MDIKestrava::showViewEntry(const QString& windowName) {

@@ -12,6 +12,7 @@
 #include "platform/SWbemLocator.h"
 #include "platform/SWbemServices.h"
 #include "platform/SWbemSink.h"
+#include "viewtable/ViewTable.h"
 
 class QAction;
 class QMdiArea;
@@ -25,14 +26,13 @@ class ViewWindow;
 class MDIKestrava : public QMainWindow {
   Q_OBJECT
  public:
-  using ViewFactory = std::function<ViewWindow*(MDIKestrava&)>;
+  // Makes the window that shows a view of the table.
+  using ViewFactory = std::function<ViewWindow*(MDIKestrava&, const ViewRow&)>;
 
-  // The factory decides which service answers for a computer name.
-  explicit MDIKestrava(ConnectionFactory connections, QWidget* parent = nullptr);
+  // The connection factory decides which service answers for a computer name; the view factory
+  // makes each view's window on its first use.
+  MDIKestrava(ConnectionFactory connections, ViewFactory views, QWidget* parent = nullptr);
   ~MDIKestrava() override;
-
-  // Registers a view window by its name; the window is created on first use.
-  void registerView(const QString& windowName, ViewFactory factory);
 
   // The load: locator, sink, view entries disabled, then the Connect command.
   void Form_Load();
@@ -45,7 +45,8 @@ class MDIKestrava : public QMainWindow {
   std::shared_ptr<SWbemServices> WBEMServices;
   SWbemSink* eventSink = nullptr;
 
-  // The view window of that name, created (and sized) if it does not exist.
+  // The view window of that name, created (and sized) if it does not exist; a name that is no
+  // view's throws std::out_of_range.
   ViewWindow* view(const QString& windowName);
   // The view window of that name if it exists now.
   ViewWindow* existingView(const QString& windowName) const;
@@ -64,11 +65,14 @@ class MDIKestrava : public QMainWindow {
 
  private:
   QMdiSubWindow* addChild(QWidget* widget);
+  QMdiSubWindow* addDialogChild(QWidget* widget, int leftTwips, int topTwips);
+  void bringToFront(QMdiSubWindow* frame);
+  QAction* addMenuEntry(const char* name, const char* caption);
   void buildMenu();
 
   ConnectionFactory connections_;
+  ViewFactory viewFactory_;
   QMdiArea* mdiArea_ = nullptr;
-  std::map<QString, ViewFactory> factories_;
   std::map<QString, QPointer<QMdiSubWindow>> views_;
   std::map<QString, QAction*> entries_;
   QPointer<QMdiSubWindow> connectDialog_;

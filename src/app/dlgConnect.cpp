@@ -12,6 +12,7 @@
 #include "platform/BusyCursor.h"
 #include "platform/Err.h"
 #include "platform/Layout.h"
+#include "viewtable/ViewTable.h"
 
 namespace kestrava {
 
@@ -73,9 +74,9 @@ void dlgConnect::OKButton_Click() {
   if (Err().number() != 0) return;  // the failure message has been shown; stay open
 
   BusyCursor busy;
-  for (const char* name : kViewBuildOrder) main_.view(name)->hideView();
+  for (const ViewRow* row : kViewBuildOrder) main_.view(row->windowName())->hideView();
   main_.setWindowTitle("Kestrava - building - this may take a minute or two ...");
-  for (const char* name : kViewBuildOrder) main_.view(name)->ShowForm();
+  for (const ViewRow* row : kViewBuildOrder) main_.view(row->windowName())->ShowForm();
   main_.setWindowTitle("Done building information");
   main_.setViewEntriesEnabled(true);
   closeDialog();
@@ -83,10 +84,6 @@ void dlgConnect::OKButton_Click() {
 
 void dlgConnect::closeEvent(QCloseEvent* event) {
   event->accept();
-}
-
-void dlgConnect::reject() {
-  closeDialog();
 }
 
 void dlgConnect::closeDialog() {

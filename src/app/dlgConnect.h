@@ -33,17 +33,13 @@ class dlgConnect : public QDialog {
  protected:
   // Closing goes through the surrounding child window, never through reject().
   void closeEvent(QCloseEvent* event) override;
-  void reject() override;
+  // Esc presses nothing: OK is the default button, not the cancel button; the close box is the
+  // way out.
+  void reject() override {}
 
  private:
   void closeDialog();
   MDIKestrava& main_;
-};
-
-// The views in the order the build hides and refills them.
-inline constexpr const char* kViewBuildOrder[] = {
-    "frmComputerSystem", "frmEventLogFile", "frmLogicalDisk", "frmOperatingSystem",
-    "frmProcesses",      "frmProcessor",    "frmServices",
 };
 
 }  // namespace kestrava

@@ -49,14 +49,15 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
 
 void frmAbout::paintEvent(QPaintEvent* event) {
   QDialog::paintEvent(event);
-  // The etched separator: a grey line with a white one two pixels wide just below it.
+  // The etched separator: a grey line with a white one two pixels high just below it. The white
+  // one is filled downwards from its own row, so that it never covers the grey one.
   QPainter painter(this);
   painter.setPen(QPen(QColor(128, 128, 128), 1));
   painter.drawLine(twipsToPixels(90), twipsToPixels(2445), twipsToPixels(5654),
                    twipsToPixels(2445));
-  painter.setPen(QPen(Qt::white, 2));
-  painter.drawLine(twipsToPixels(105), twipsToPixels(2460), twipsToPixels(5654),
-                   twipsToPixels(2460));
+  painter.fillRect(QRect(QPoint(twipsToPixels(105), twipsToPixels(2460)),
+                         QPoint(twipsToPixels(5654), twipsToPixels(2460) + 1)),
+                   Qt::white);
 }
 
 void frmAbout::closeEvent(QCloseEvent* event) {

@@ -28,12 +28,17 @@ class ComError : public std::runtime_error {
 
 // The numbers the program and the service use, in one place.
 namespace err {
+inline constexpr int32_t kOverflow = 6;
 inline constexpr int32_t kTypeMismatch = 13;
 inline constexpr int32_t kInternal = 51;
 inline constexpr int32_t kInvalidUseOfNull = 94;
 inline constexpr int32_t kObjectNotSet = 91;
+inline constexpr int32_t kInvalidPropertyValue = 380;
+inline constexpr int32_t kSubscriptOutOfRange = 381;
 inline constexpr int32_t kNoSuchMember = 438;
+inline constexpr int32_t kIndexOutOfBounds = 35600;
 inline constexpr int32_t kKeyNotUnique = 35602;
+inline constexpr int32_t kInvalidKey = 35603;
 
 inline constexpr int32_t kWbemFailed = static_cast<int32_t>(0x80041001);
 inline constexpr int32_t kWbemNotFound = static_cast<int32_t>(0x80041002);

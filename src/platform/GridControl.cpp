@@ -10,7 +10,11 @@ namespace kestrava {
 
 namespace {
 [[noreturn]] void subscriptOutOfRange() {
-  throw ComError(381, "Subscript out of range", "MSFlexGrid");
+  throw ComError(err::kSubscriptOutOfRange, "Subscript out of range", "MSFlexGrid");
+}
+
+[[noreturn]] void invalidPropertyValue() {
+  throw ComError(err::kInvalidPropertyValue, "Invalid property value", "MSFlexGrid");
 }
 }  // namespace
 
@@ -26,25 +30,25 @@ GridControl::GridControl(QWidget* parent) : QTableWidget(parent) {
 }
 
 void GridControl::setRows(int rows) {
-  if (rows < 0) throw ComError(380, "Invalid property value", "MSFlexGrid");
+  if (rows < 0) invalidPropertyValue();
   setRowCount(rows);
   styleFixedCells();
 }
 
 void GridControl::setCols(int cols) {
-  if (cols < 0) throw ComError(380, "Invalid property value", "MSFlexGrid");
+  if (cols < 0) invalidPropertyValue();
   setColumnCount(cols);
   styleFixedCells();
 }
 
 void GridControl::setFixedRows(int rows) {
-  if (rows < 0 || rows > rowCount()) throw ComError(380, "Invalid property value", "MSFlexGrid");
+  if (rows < 0 || rows > rowCount()) invalidPropertyValue();
   fixedRows_ = rows;
   styleFixedCells();
 }
 
 void GridControl::setFixedCols(int cols) {
-  if (cols < 0 || cols > columnCount()) throw ComError(380, "Invalid property value", "MSFlexGrid");
+  if (cols < 0 || cols > columnCount()) invalidPropertyValue();
   fixedCols_ = cols;
   styleFixedCells();
 }

@@ -7,6 +7,12 @@
 
 namespace kestrava {
 
+namespace {
+ComError invalidPropertyValue() {
+  return ComError(err::kInvalidPropertyValue, "Invalid property value", "ListView");
+}
+}  // namespace
+
 bool ListItem::exists() const {
   return !list_.isNull() && list_->model().exists(id_);
 }
@@ -85,7 +91,7 @@ ListItem ListControl::FindItem(std::string_view text) {
 }
 
 void ListControl::setSortOrder(int order) {
-  if (order != 0 && order != 1) throw ComError(380, "Invalid property value", "ListView");
+  if (order != 0 && order != 1) throw invalidPropertyValue();
   sortOrder_ = order;
   applySorting();
 }
@@ -96,8 +102,8 @@ void ListControl::setSorted(bool sorted) {
 }
 
 void ListControl::setSortKey(int key) {
-  if (key < -32768 || key > 32767) throw ComError(6, "Overflow", "ListView");
-  if (key < 0) throw ComError(380, "Invalid property value", "ListView");
+  if (key < -32768 || key > 32767) throw ComError(err::kOverflow, "Overflow", "ListView");
+  if (key < 0) throw invalidPropertyValue();
   sortKey_ = key;
   applySorting();
 }

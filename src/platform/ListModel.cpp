@@ -12,8 +12,8 @@
 namespace kestrava {
 
 namespace {
-[[noreturn]] void noSuchRow() {
-  throw ComError(35600, "Index out of bounds", "ListView");
+[[noreturn]] void indexOutOfBounds() {
+  throw ComError(err::kIndexOutOfBounds, "Index out of bounds", "ListView");
 }
 }  // namespace
 
@@ -83,11 +83,11 @@ bool ListModel::exists(RowId id) const {
 }
 
 ListModel::Row& ListModel::row(RowId id) {
-  if (!exists(id)) noSuchRow();
+  if (!exists(id)) indexOutOfBounds();
   return rows_[id - base_];
 }
 const ListModel::Row& ListModel::row(RowId id) const {
-  if (!exists(id)) noSuchRow();
+  if (!exists(id)) indexOutOfBounds();
   return rows_[id - base_];
 }
 
@@ -105,8 +105,7 @@ std::string_view ListModel::cell(RowId id, int column) const {
 
 void ListModel::setCell(RowId id, int column, std::string_view text) {
   Row& r = row(id);
-  if (column < 1 || column > static_cast<int>(r.ends.size()))
-    throw ComError(35600, "Index out of bounds", "ListView");
+  if (column < 1 || column > static_cast<int>(r.ends.size())) indexOutOfBounds();
   uint32_t begin = column == 1 ? 0 : r.ends[column - 2];
   uint32_t oldLength = r.ends[column - 1] - begin;
   r.cells.replace(begin, oldLength, text);
@@ -136,14 +135,8 @@ void ListModel::notifyChanged(RowId id, int column, const QList<int>& roles) {
 
 ListModel::RowId ListModel::idAt(int displayRow) {
   flush();
-  if (displayRow < 0 || displayRow >= exposed_) noSuchRow();
+  if (displayRow < 0 || displayRow >= exposed_) indexOutOfBounds();
   return base_ + order_[displayRow];
-}
-
-int ListModel::displayRowOf(RowId id) {
-  flush();
-  if (!exists(id)) return -1;
-  return static_cast<int>(position_[id - base_]);
 }
 
 std::optional<ListModel::RowId> ListModel::findText(std::string_view text) {

@@ -41,7 +41,6 @@ class ListModel : public QAbstractTableModel {
 
   // Display order; flushes pending rows first.
   RowId idAt(int displayRow);
-  int displayRowOf(RowId id);
   std::optional<RowId> findText(std::string_view text);
 
   // Sorting: while sorted, rows are ordered by the text of sortKey, 0 ascending, 1 descending.

@@ -4,7 +4,7 @@
 
 namespace kestrava {
 
-std::optional<ComError> cellText(const Value& value, std::string& out) {
+std::optional<ComError> cellTextRefusingNull(const Value& value, std::string& out) {
   switch (value.kind()) {
     case Value::Kind::Null:
       return ComError(err::kInvalidUseOfNull, "Invalid use of Null", "Kestrava");

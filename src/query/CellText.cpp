@@ -104,7 +104,7 @@ std::string terminalText(std::string_view text) {
   return cleaned(text, true);
 }
 
-std::string cellText(const Value& value) {
+std::string cellTextNullAsBlank(const Value& value) {
   return render(value, true, false);
 }
 

@@ -16,7 +16,7 @@ std::string validUtf8(std::string_view text);
 std::string terminalText(std::string_view text);
 
 // A value as one line of a table cell: terminalText, null and empty as nothing; arrays as {a, b}.
-std::string cellText(const Value& value);
+std::string cellTextNullAsBlank(const Value& value);
 
 // A value as a CSV field's content: valid UTF-8, line breaks kept (the field gets quoted);
 // null and empty as nothing; arrays as {a, b}.

@@ -15,7 +15,7 @@ struct Change {
 };
 
 std::string shown(const Value& v) {
-  return v.isNull() || v.isEmpty() ? "null" : cellText(v);
+  return v.isNull() || v.isEmpty() ? "null" : cellTextNullAsBlank(v);
 }
 
 // The properties whose values differ between the two sides of an event.

@@ -46,7 +46,7 @@ void writeSingleObject(OutputFormat format, const ManagementObject& object, std:
   } else if (const auto& schema = object.schema()) {
     std::vector<std::vector<std::string>> rows{{"Property", "Value"}};
     for (size_t i = 0; i < schema->size(); ++i)
-      rows.push_back({terminalText(schema->properties()[i]), cellText(object.at(i))});
+      rows.push_back({terminalText(schema->properties()[i]), cellTextNullAsBlank(object.at(i))});
     TableWriter::layOut(rows, {false, false}, out);
   }
   out.flush();
@@ -59,7 +59,7 @@ void writeReturnValue(OutputFormat format, const Value& value, std::ostream& out
   else if (value.isNull())
     text = "null";
   else
-    text = cellText(value);
+    text = cellTextNullAsBlank(value);
   out << text << '\n';
   out.flush();
 }

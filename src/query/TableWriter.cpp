@@ -24,7 +24,7 @@ void TableWriter::write(const ManagementObject& object) {
   std::vector<std::string> row(schema_->size());
   for (size_t i = 0; i < schema_->size(); ++i) {
     const Value& v = valueIn(object, schema_, i);
-    row[i] = cellText(v);
+    row[i] = cellTextNullAsBlank(v);
     if (!isNumber(v) && !v.isNull() && !v.isEmpty()) numeric_[i] = false;
   }
   rows_.push_back(std::move(row));

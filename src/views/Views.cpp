@@ -4,20 +4,20 @@
 #include "views/lists/ListViewWindow.h"
 #include "views/services/frmServices.h"
 #include "views/sheets/SheetViewWindow.h"
+#include "viewtable/ViewTable.h"
 
 namespace kestrava {
 
-void registerViews(MDIKestrava& main) {
-  for (const ListViewSpec* viewSpec :
-       {&frmProcessesSpec, &frmProcessorSpec, &frmLogicalDiskSpec, &frmEventLogFileSpec}) {
-    main.registerView(viewSpec->windowName,
-                      [viewSpec](MDIKestrava& m) { return new ListViewWindow(m, *viewSpec); });
+ViewWindow* makeViewWindow(MDIKestrava& main, const ViewRow& row) {
+  switch (row.kind) {
+    case ViewKind::List:
+      return new ListViewWindow(main, row.list());
+    case ViewKind::Services:
+      return new frmServices(main, row.list());
+    case ViewKind::Sheet:
+      return new SheetViewWindow(main, row.sheet());
   }
-  main.registerView("frmServices", [](MDIKestrava& m) { return new frmServices(m); });
-  for (const SheetViewSpec* viewSpec : {&frmComputerSystemSpec, &frmOperatingSystemSpec}) {
-    main.registerView(viewSpec->windowName,
-                      [viewSpec](MDIKestrava& m) { return new SheetViewWindow(m, *viewSpec); });
-  }
+  return nullptr;
 }
 
 }  // namespace kestrava

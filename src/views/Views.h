@@ -3,8 +3,10 @@
 namespace kestrava {
 
 class MDIKestrava;
+class ViewWindow;
+struct ViewRow;
 
-// Registers the seven view windows with the main window.
-void registerViews(MDIKestrava& main);
+// The window that shows a view of the table, as its kind asks.
+ViewWindow* makeViewWindow(MDIKestrava& main, const ViewRow& row);
 
 }  // namespace kestrava

@@ -6,9 +6,13 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleOptionTitleBar>
 #include <QTest>
+#include <set>
 
 #include "app/ViewWindow.h"
 #include "app/dlgConnect.h"
@@ -16,18 +20,46 @@
 #include "platform/Err.h"
 #include "platform/Twips.h"
 #include "support/AppHarness.h"
+#include "views/Views.h"
+#include "viewtable/ViewTable.h"
 
 namespace kestrava::testing {
 namespace {
-
-const QStringList kViewEntries = {"Services",        "Processes", "ComputerSystem", "LogicalDisk",
-                                  "OperatingSystem", "Processor", "EventLog"};
 
 const char* kFailureTail =
     "\r\nEither:"
     "\r\n    1. You are not authorized to access this machine"
     "\r\n or 2. This is not a Windows 2000 machine"
     "\r\n or 3. DCOM is not setup on this Windows 2000 machine";
+
+const ViewRow* findViewEntry(const QString& menuEntry) {
+  for (const ViewRow& row : kViews)
+    if (menuEntry == row.menuEntry) return &row;
+  return nullptr;
+}
+
+// Clicks a child window's close box as a mouse does: along the right end of its title bar, where
+// the style draws the box. Reports whether the window closed.
+bool clickCloseBox(QMdiSubWindow* window) {
+  QPointer<QMdiSubWindow> frame = window;
+  QStyleOptionTitleBar option;
+  option.initFrom(frame);
+  const int height = frame->style()->pixelMetric(QStyle::PM_TitleBarHeight, &option, frame);
+  const int right = frame->width() - 1;
+  for (int x = right; frame && x > right - 4 * height; x -= 2) {
+    const QPointF at(x, height / 2);
+    const QPointF global = frame->mapToGlobal(at);
+    QMouseEvent move(QEvent::MouseMove, at, global, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    for (QMouseEvent* event : {&move, &press, &release})
+      if (frame) QApplication::sendEvent(frame, event);
+    AppHarness::processEvents();
+  }
+  return frame.isNull();
+}
 
 dlgConnect* dialogOf(AppHarness& app) {
   return app.main->connectDialog() ? qobject_cast<dlgConnect*>(app.main->connectDialog()->widget())
@@ -44,20 +76,26 @@ class MainWindowTest : public ::testing::Test {
   AppHarness app;
 };
 
+// The menu as the user sees it: Exit and Connect, the table's view entries in its order, About;
+// only the view entries disabled. Each entry is named by its caption without the access-key
+// mark and spaces, and no two entries share an access key.
 TEST_F(MainWindowTest, StartsWithTheConnectDialogAndOnlyThreeEntriesEnabled) {
   EXPECT_EQ(app.main->windowTitle(), "MDIKestrava");
-  const QStringList order = {"Exit",           "Connect",     "Services",        "Processes",
-                             "ComputerSystem", "LogicalDisk", "OperatingSystem", "Processor",
-                             "EventLog",       "About"};
-  const QStringList captions = {
-      "E&xit",         "&Connect",          "&Services",  "&Processes", "Comp&uter System",
-      "&Logical Disk", "&Operating System", "P&rocessor", "&EventLog",  "&About"};
   const auto actions = app.main->menuBar()->actions();
-  ASSERT_EQ(actions.size(), 10);
-  for (int i = 0; i < 10; ++i) {
-    EXPECT_EQ(actions[i]->objectName(), order[i]);
-    EXPECT_EQ(actions[i]->text(), captions[i]);
-    EXPECT_EQ(actions[i]->isEnabled(), !kViewEntries.contains(order[i])) << order[i].toStdString();
+  ASSERT_EQ(actions.size(), static_cast<qsizetype>(kViewCount + 3));
+  EXPECT_EQ(actions[0]->text(), "E&xit");
+  EXPECT_EQ(actions[1]->text(), "&Connect");
+  EXPECT_EQ(actions.back()->text(), "&About");
+  for (size_t i = 0; i < kViewCount; ++i) EXPECT_EQ(actions[2 + i]->text(), kViews[i].menuCaption);
+  std::set<QChar> accessKeys;
+  for (QAction* action : actions) {
+    const QString caption = action->text();
+    EXPECT_EQ(action->objectName(), QString(caption).remove('&').remove(' '));
+    const qsizetype mark = caption.indexOf('&');
+    ASSERT_TRUE(mark >= 0 && mark + 1 < caption.size()) << caption.toStdString();
+    EXPECT_TRUE(accessKeys.insert(caption[mark + 1].toLower()).second) << caption.toStdString();
+    EXPECT_EQ(action->isEnabled(), findViewEntry(action->objectName()) == nullptr)
+        << caption.toStdString();
   }
   dlgConnect* dialog = dialogOf(app);
   ASSERT_NE(dialog, nullptr);
@@ -88,6 +126,76 @@ TEST_F(MainWindowTest, ConnectAndAboutOpenOneWindowEach) {
   }
   EXPECT_EQ(abouts, 1);
   EXPECT_EQ(dialogs, 1);
+}
+
+// Closing the Connect dialog by its close box connects nothing, builds nothing and leaves the
+// menu as it was; the About box has a close box too.
+TEST_F(MainWindowTest, CloseBoxClosesTheConnectDialogAndTheAboutBox) {
+  ASSERT_TRUE(clickCloseBox(app.main->connectDialog()));
+  EXPECT_EQ(app.main->connectDialog(), nullptr);
+  EXPECT_TRUE(app.local.calls().empty());
+  EXPECT_TRUE(app.messages.empty());
+  EXPECT_EQ(app.main->windowTitle(), "MDIKestrava");
+  for (const ViewRow& row : kViews) EXPECT_FALSE(app.main->menuEntry(row.menuEntry)->isEnabled());
+  EXPECT_TRUE(app.main->mdiArea()->subWindowList().isEmpty());
+
+  app.main->About_Click();
+  EXPECT_TRUE(clickCloseBox(app.main->aboutBox()));
+  EXPECT_EQ(app.main->aboutBox(), nullptr);
+}
+
+// Esc is no key of the Connect dialog, wherever the focus is: OK is its default button.
+TEST_F(MainWindowTest, EscLeavesTheConnectDialogOpen) {
+  app.main->activateWindow();
+  AppHarness::processEvents();
+  dlgConnect* dialog = dialogOf(app);
+  ASSERT_NE(dialog, nullptr);
+  QTest::keyClick(dialog->OKButton, Qt::Key_Escape);
+  AppHarness::processEvents();
+  ASSERT_EQ(dialogOf(app), dialog);
+  dialog->optRemote->click();
+  QTest::keyClicks(dialog->txtConnect, "far");
+  QTest::keyClick(dialog->txtConnect, Qt::Key_Escape);
+  AppHarness::processEvents();
+  ASSERT_EQ(dialogOf(app), dialog);
+  EXPECT_EQ(dialog->txtConnect->text(), "far");
+  EXPECT_TRUE(app.local.calls().empty());
+  EXPECT_TRUE(app.remote.calls().empty());
+}
+
+// Connect on an open dialog only brings it to the front: a name half typed keeps the focus.
+TEST_F(MainWindowTest, ConnectOnTheOpenDialogKeepsItsFocus) {
+  app.main->activateWindow();
+  AppHarness::processEvents();
+  dlgConnect* dialog = dialogOf(app);
+  ASSERT_NE(dialog, nullptr);
+  dialog->optRemote->click();
+  QTest::keyClicks(dialog->txtConnect, "fa");
+  ASSERT_EQ(QApplication::focusWidget(), dialog->txtConnect);
+  for (bool aboutInFront : {false, true}) {
+    if (aboutInFront) app.main->About_Click();
+    app.main->menuEntry("Connect")->trigger();
+    AppHarness::processEvents();
+    EXPECT_EQ(app.main->mdiArea()->activeSubWindow(), app.main->connectDialog()) << aboutInFront;
+    EXPECT_EQ(QApplication::focusWidget(), dialog->txtConnect) << aboutInFront;
+  }
+  EXPECT_EQ(dialog->txtConnect->text(), "fa");
+}
+
+// The etched line: the grey line one pixel high, the white one two pixels high just below it.
+TEST_F(MainWindowTest, AboutBoxSeparatorShowsGreyAboveWhite) {
+  app.main->About_Click();
+  auto* about = qobject_cast<frmAbout*>(app.main->aboutBox()->widget());
+  ASSERT_NE(about, nullptr);
+  const QImage image = about->grab().toImage();
+  const int grey = twipsToPixels(2445), white = twipsToPixels(2460);
+  ASSERT_GT(white, grey);
+  for (int x : {twipsToPixels(300), twipsToPixels(3000), twipsToPixels(5600)}) {
+    EXPECT_EQ(image.pixelColor(x, grey), QColor(128, 128, 128)) << x;
+    EXPECT_EQ(image.pixelColor(x, white), QColor(Qt::white)) << x;
+    EXPECT_EQ(image.pixelColor(x, white + 1), QColor(Qt::white)) << x;
+    EXPECT_NE(image.pixelColor(x, white + 2), QColor(Qt::white)) << x;
+  }
 }
 
 TEST_F(MainWindowTest, AboutBoxShowsItsFixedTextsAndClosesOnOK) {
@@ -137,11 +245,12 @@ TEST_F(MainWindowTest, OptionButtonsDecideTheNamePassedToTheLocator) {
   for (const auto& c : cases) {
     AppHarness fresh;
     std::string passed = "<none>";
-    fresh.main =
-        std::make_unique<MDIKestrava>([&](const std::string& name) -> std::unique_ptr<Connection> {
+    fresh.main = std::make_unique<MDIKestrava>(
+        [&](const std::string& name) -> std::unique_ptr<Connection> {
           passed = name;
           throw ComError(1, "refused ", "test");
-        });
+        },
+        &makeViewWindow);
     fresh.load();
     c.act(dialogOf(fresh));
     dialogOf(fresh)->OKButton->click();
@@ -188,7 +297,7 @@ TEST_F(MainWindowTest, FailedConnectShowsTheMessageAndKeepsEverything) {
   EXPECT_EQ(app.messages[0].text,
             QString("The RPC server is unavailable. SWbemLocator") + kFailureTail);
   EXPECT_NE(dialogOf(app), nullptr) << "the dialog stays open";
-  for (const auto& entry : kViewEntries) EXPECT_FALSE(app.main->menuEntry(entry)->isEnabled());
+  for (const ViewRow& row : kViews) EXPECT_FALSE(app.main->menuEntry(row.menuEntry)->isEnabled());
   EXPECT_EQ(app.main->windowTitle(), "MDIKestrava");
   EXPECT_EQ(Err().number(), -2147023174);
 }
@@ -203,7 +312,7 @@ TEST_F(MainWindowTest, SuccessfulBuildRefillsSevenViewsInOrder) {
   EXPECT_TRUE(app.messages.empty());
   EXPECT_EQ(captionDuringBuild, "Kestrava - building - this may take a minute or two ...");
   EXPECT_EQ(app.main->windowTitle(), "Done building information");
-  for (const auto& entry : kViewEntries) EXPECT_TRUE(app.main->menuEntry(entry)->isEnabled());
+  for (const ViewRow& row : kViews) EXPECT_TRUE(app.main->menuEntry(row.menuEntry)->isEnabled());
 
   const std::vector<std::string> expected = {
       "Select * From Win32_ComputerSystem", "Select * From Win32_NTEventLogFile",
@@ -223,8 +332,8 @@ TEST_F(MainWindowTest, SuccessfulBuildRefillsSevenViewsInOrder) {
   EXPECT_EQ(app.local.activeSubscriptions(), 7u);
   EXPECT_EQ(app.main->eventSink->activeSubscriptions(), 7u);
   // Every view is shown; the Services view, filled last, is in front.
-  for (const char* name : kViewBuildOrder)
-    EXPECT_TRUE(app.main->existingView(name)->isVisible()) << name;
+  for (const ViewRow& row : kViews)
+    EXPECT_TRUE(app.main->existingView(row.windowName())->isVisible()) << row.windowName();
   EXPECT_EQ(app.main->mdiArea()->activeSubWindow(),
             app.main->existingView("frmServices")->subWindow());
 }
@@ -245,7 +354,7 @@ TEST_F(MainWindowTest, ReconnectReplacesTheConnectionAndItsSubscriptions) {
   EXPECT_TRUE(app.messages[0].text.startsWith("The RPC server is unavailable. SWbemLocator\r\n"));
   EXPECT_EQ(app.remote.activeSubscriptions(), 0u);
   EXPECT_EQ(app.remote.openConnections(), 1u);
-  for (const auto& entry : kViewEntries) EXPECT_TRUE(app.main->menuEntry(entry)->isEnabled());
+  for (const ViewRow& row : kViews) EXPECT_TRUE(app.main->menuEntry(row.menuEntry)->isEnabled());
 }
 
 TEST_F(MainWindowTest, CancelFailureIsReportedEvenWhenTheConnectSucceeds) {
@@ -281,12 +390,22 @@ TEST_F(MainWindowTest, ViewWindowsAreSizedFromTheMainWindowOnce) {
             QSize(outer.width() - twipsToPixels(275), outer.height() - twipsToPixels(200)));
 }
 
+// Each view entry brings the window whose caption its own begins (access-key mark and spaces
+// aside), without refilling it.
 TEST_F(MainWindowTest, ViewEntryBringsAViewToTheFrontWithoutRefilling) {
   ASSERT_TRUE(app.connectVia(""));
   const size_t calls = app.local.calls().size();
-  app.main->menuEntry("Processes")->trigger();
-  EXPECT_EQ(app.main->mdiArea()->activeSubWindow(),
-            app.main->existingView("frmProcesses")->subWindow());
+  for (const ViewRow& row : kViews) {
+    app.main->menuEntry(row.menuEntry)->trigger();
+    QMdiSubWindow* front = app.main->mdiArea()->activeSubWindow();
+    ASSERT_NE(front, nullptr);
+    EXPECT_EQ(front, app.main->existingView(row.windowName())->subWindow());
+    const QString windowCaption = front->widget()->windowTitle();
+    EXPECT_TRUE(QString(windowCaption)
+                    .remove(' ')
+                    .startsWith(QString(row.menuCaption).remove('&').remove(' ')))
+        << row.menuCaption << " raised " << windowCaption.toStdString();
+  }
   EXPECT_EQ(app.local.calls().size(), calls) << "no refill";
 
   // A closed view comes back created anew and empty.

@@ -33,7 +33,7 @@ TEST(ValueTextTest, ValuesBecomeCellTextOrFail) {
   };
   for (const auto& c : cases) {
     std::string out = "untouched";
-    auto failure = cellText(c.value, out);
+    auto failure = cellTextRefusingNull(c.value, out);
     if (c.failure) {
       ASSERT_TRUE(failure.has_value()) << c.what;
       EXPECT_EQ(failure->number(), c.failure) << c.what;
@@ -61,7 +61,7 @@ TEST(ValueTextTest, RealUsesTheUsersDecimalSeparator) {
   for (const auto& c : cases) {
     QLocale::setDefault(c.locale);
     std::string out;
-    EXPECT_FALSE(cellText(Value::real(c.value), out).has_value());
+    EXPECT_FALSE(cellTextRefusingNull(Value::real(c.value), out).has_value());
     EXPECT_EQ(out, c.text) << c.locale.name().toStdString();
   }
   QLocale::setDefault(saved);

@@ -8,9 +8,7 @@
 #include "app/dlgConnect.h"
 #include "platform/MessageBox.h"
 #include "views/Views.h"
-#include "views/lists/ListViewWindow.h"
-#include "views/services/frmServices.h"
-#include "views/sheets/SheetViewWindow.h"
+#include "viewtable/ViewTable.h"
 
 namespace kestrava::testing {
 
@@ -20,8 +18,7 @@ AppHarness::AppHarness() {
   setMessageBoxHandler([this](const QString& text, const QString& title) {
     messages.push_back({text, title});
   });
-  main = std::make_unique<MDIKestrava>(network.factory());
-  registerViews(*main);
+  main = std::make_unique<MDIKestrava>(network.factory(), &makeViewWindow);
 }
 
 AppHarness::~AppHarness() {
@@ -70,13 +67,15 @@ void addViewClasses(ScriptedService& service) {
         std::string(viewSpec.query).substr(std::string(viewSpec.query).rfind(' ') + 1);
     service.addClass(cls, viewSpec.keyProperty, properties);
   };
-  for (const ListViewSpec* viewSpec : {&frmProcessesSpec, &frmProcessorSpec, &frmLogicalDiskSpec,
-                                       &frmEventLogFileSpec, &frmServicesSpec})
-    addList(*viewSpec);
-  for (const SheetViewSpec* viewSpec : {&frmComputerSystemSpec, &frmOperatingSystemSpec}) {
+  for (const ViewRow& row : kViews) {
+    if (row.kind != ViewKind::Sheet) {
+      addList(row.list());
+      continue;
+    }
+    const SheetViewSpec& viewSpec = row.sheet();
     std::string cls =
-        std::string(viewSpec->query).substr(std::string(viewSpec->query).rfind(' ') + 1);
-    service.addClass(cls, "Name", {viewSpec->rowNames.begin(), viewSpec->rowNames.end()});
+        std::string(viewSpec.query).substr(std::string(viewSpec.query).rfind(' ') + 1);
+    service.addClass(cls, "Name", {viewSpec.rowNames.begin(), viewSpec.rowNames.end()});
   }
 }
 

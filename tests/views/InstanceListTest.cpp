@@ -7,9 +7,6 @@
 namespace kestrava::testing {
 namespace {
 
-const ListViewSpec* const kListSpecs[] = {&frmProcessesSpec, &frmProcessorSpec, &frmLogicalDiskSpec,
-                                          &frmEventLogFileSpec, &frmServicesSpec};
-
 // One object of a view's class, keyed (and, for processes, named) by `key`.
 void addRow(ScriptedService& service, const ListViewSpec& viewSpec, const std::string& key,
             Properties more = {}) {
@@ -21,12 +18,12 @@ void addRow(ScriptedService& service, const ListViewSpec& viewSpec, const std::s
 using InstanceListTest = ViewTest;
 
 TEST_F(InstanceListTest, EveryListRefillsFromItsOwnClassAndIsShown) {
-  for (const ListViewSpec* viewSpec : kListSpecs) {
+  for (const ListViewSpec* viewSpec : listSpecs()) {
     addRow(app.local, *viewSpec, "first");
     addRow(app.local, *viewSpec, "second");
   }
   connect();
-  for (const ListViewSpec* viewSpec : kListSpecs) {
+  for (const ListViewSpec* viewSpec : listSpecs()) {
     ListViewWindow* view = listView(viewSpec->windowName);
     EXPECT_EQ(columnOf(*view->list(), 0), (std::vector<std::string>{"first", "second"}))
         << viewSpec->windowName;
@@ -35,9 +32,9 @@ TEST_F(InstanceListTest, EveryListRefillsFromItsOwnClassAndIsShown) {
 }
 
 TEST_F(InstanceListTest, EmptyResultEmptiesTheListAndShowsTheWindow) {
-  for (const ListViewSpec* viewSpec : kListSpecs) addRow(app.local, *viewSpec, "only");
+  for (const ListViewSpec* viewSpec : listSpecs()) addRow(app.local, *viewSpec, "only");
   connect();
-  for (const ListViewSpec* viewSpec : kListSpecs) {
+  for (const ListViewSpec* viewSpec : listSpecs()) {
     app.local.clearObjects(queriedClass(viewSpec->query));
     ListViewWindow* view = listView(viewSpec->windowName);
     ASSERT_EQ(view->list()->ListItems().Count(), 1) << viewSpec->windowName;
@@ -48,10 +45,10 @@ TEST_F(InstanceListTest, EmptyResultEmptiesTheListAndShowsTheWindow) {
 }
 
 TEST_F(InstanceListTest, FailedQueryWhileConnectedEmptiesTheListWithoutAMessage) {
-  for (const ListViewSpec* viewSpec : kListSpecs) addRow(app.local, *viewSpec, "only");
+  for (const ListViewSpec* viewSpec : listSpecs()) addRow(app.local, *viewSpec, "only");
   connect();
   app.local.failures().query = ComError(err::kWbemAccessDenied, "Access denied ", "SWbemServices");
-  for (const ListViewSpec* viewSpec : kListSpecs) {
+  for (const ListViewSpec* viewSpec : listSpecs()) {
     ListViewWindow* view = listView(viewSpec->windowName);
     app.local.clearCalls();
     EXPECT_TRUE(refillShows(view)) << viewSpec->windowName;
@@ -62,12 +59,12 @@ TEST_F(InstanceListTest, FailedQueryWhileConnectedEmptiesTheListWithoutAMessage)
 }
 
 TEST_F(InstanceListTest, EnumerationFailingPartWayKeepsTheRowsSoFar) {
-  for (const ListViewSpec* viewSpec : kListSpecs)
+  for (const ListViewSpec* viewSpec : listSpecs())
     for (const char* key : {"one", "two", "three", "four"}) addRow(app.local, *viewSpec, key);
   app.local.failures().enumerateAfter = {
       2, ComError(err::kRpcServerUnavailable, "The RPC server is unavailable. ", "SWbemObjectSet")};
   connect();
-  for (const ListViewSpec* viewSpec : kListSpecs) {
+  for (const ListViewSpec* viewSpec : listSpecs()) {
     ListViewWindow* view = listView(viewSpec->windowName);
     EXPECT_EQ(columnOf(*view->list(), 0), (std::vector<std::string>{"one", "two"}))
         << viewSpec->windowName;

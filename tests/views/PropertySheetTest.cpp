@@ -6,8 +6,6 @@
 namespace kestrava::testing {
 namespace {
 
-const SheetViewSpec* const kSheetSpecs[] = {&frmComputerSystemSpec, &frmOperatingSystemSpec};
-
 int rowCountOf(const SheetViewSpec& viewSpec) {
   return static_cast<int>(viewSpec.rowNames.size());
 }
@@ -58,10 +56,10 @@ class PropertySheetTest : public ViewTest {
 };
 
 TEST_F(PropertySheetTest, FirstFillWritesEveryLabelAndValue) {
-  for (const SheetViewSpec* viewSpec : kSheetSpecs)
+  for (const SheetViewSpec* viewSpec : sheetSpecs())
     addObject(app.local, *viewSpec, taggedValues(*viewSpec, "one"));
   connect();
-  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
     SheetViewWindow* view = sheetView(viewSpec->windowName);
     const GridControl& grid = *view->grid();
     const int n = rowCountOf(*viewSpec);
@@ -147,10 +145,10 @@ TEST_F(PropertySheetTest, WithTwoObjectsTheLastReadableValueWins) {
 }
 
 TEST_F(PropertySheetTest, NoObjectWritesTheLabelsAndEmptiesTheValues) {
-  for (const SheetViewSpec* viewSpec : kSheetSpecs)
+  for (const SheetViewSpec* viewSpec : sheetSpecs())
     addObject(app.local, *viewSpec, taggedValues(*viewSpec, "old"));
   connect();
-  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
     app.local.clearObjects(queriedClass(viewSpec->query));
     SheetViewWindow* view = sheetView(viewSpec->windowName);
     EXPECT_TRUE(refillShows(view)) << viewSpec->windowName;
@@ -164,7 +162,7 @@ TEST_F(PropertySheetTest, NoObjectWritesTheLabelsAndEmptiesTheValues) {
 
 TEST_F(PropertySheetTest, FirstFillWithoutObjectsStillWritesTheLabels) {
   connect();
-  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
     SheetViewWindow* view = sheetView(viewSpec->windowName);
     expectLabels(*viewSpec, *view->grid());
     expectValuesEmpty(*viewSpec, *view->grid());
@@ -174,11 +172,11 @@ TEST_F(PropertySheetTest, FirstFillWithoutObjectsStillWritesTheLabels) {
 }
 
 TEST_F(PropertySheetTest, FailedQueryWhileConnectedWritesLabelsAndNoValueWithoutAMessage) {
-  for (const SheetViewSpec* viewSpec : kSheetSpecs)
+  for (const SheetViewSpec* viewSpec : sheetSpecs())
     addObject(app.local, *viewSpec, taggedValues(*viewSpec, "old"));
   connect();
   app.local.failures().query = ComError(err::kWbemAccessDenied, "Access denied ", "SWbemServices");
-  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
     SheetViewWindow* view = sheetView(viewSpec->windowName);
     EXPECT_TRUE(refillShows(view)) << viewSpec->windowName;
     expectLabels(*viewSpec, *view->grid());
@@ -190,7 +188,7 @@ TEST_F(PropertySheetTest, FailedQueryWhileConnectedWritesLabelsAndNoValueWithout
 TEST_F(PropertySheetTest, FirstFillAfterAFailedQueryStillWritesLabelsAndWidths) {
   app.local.failures().query = ComError(err::kWbemAccessDenied, "Access denied ", "SWbemServices");
   connect();
-  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
     const GridControl& grid = *sheetView(viewSpec->windowName)->grid();
     expectLabels(*viewSpec, grid);
     expectValuesEmpty(*viewSpec, grid);
@@ -223,7 +221,7 @@ TEST_F(PropertySheetTest, EnumerationFailingPartWayKeepsWhatTheObjectsBeforeWrot
 
 TEST_F(PropertySheetTest, WithoutAConnectionTheGridIsUntouchedAndTheWindowNotShown) {
   // Before any connect: the message, and the sheet as designed, empty.
-  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
     SheetViewWindow* view = sheetView(viewSpec->windowName);
     const auto before = cellsOf(*view->grid());
     const int width = view->grid()->columnWidth(1);
@@ -239,13 +237,13 @@ TEST_F(PropertySheetTest, WithoutAConnectionTheGridIsUntouchedAndTheWindowNotSho
   }
 
   // After a fill, with the connection gone: the filled sheet stays as it was.
-  for (const SheetViewSpec* viewSpec : kSheetSpecs)
+  for (const SheetViewSpec* viewSpec : sheetSpecs())
     addObject(app.local, *viewSpec, taggedValues(*viewSpec, "one"));
   app.messages.clear();
   connect();
   app.main->WBEMServices.reset();
   app.messages.clear();
-  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
     SheetViewWindow* view = sheetView(viewSpec->windowName);
     const auto before = cellsOf(*view->grid());
     EXPECT_FALSE(refillShows(view)) << viewSpec->windowName;
@@ -255,7 +253,7 @@ TEST_F(PropertySheetTest, WithoutAConnectionTheGridIsUntouchedAndTheWindowNotSho
 }
 
 TEST_F(PropertySheetTest, ValueOfAnEarlierComputerNeverShowsBesideTheNextOnesValues) {
-  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
     addObject(app.local, *viewSpec, taggedValues(*viewSpec, "near"));
     Properties far = taggedValues(*viewSpec, "far");
     far[0].second = Value::null();
@@ -265,7 +263,7 @@ TEST_F(PropertySheetTest, ValueOfAnEarlierComputerNeverShowsBesideTheNextOnesVal
   }
   connect();
   ASSERT_TRUE(app.connectVia("far"));
-  for (const SheetViewSpec* viewSpec : kSheetSpecs) {
+  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
     const GridControl& grid = *sheetView(viewSpec->windowName)->grid();
     for (int k = 1; k <= 3; ++k)
       EXPECT_EQ(grid.TextAt(k, 1), "") << viewSpec->windowName << " " << k;

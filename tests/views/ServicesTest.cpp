@@ -348,8 +348,20 @@ TEST_F(ServicesTest, ControlsHaveTheirTextsFontsPlacesAndTabOrder) {
     EXPECT_FALSE(b.button->font().bold()) << b.text;
     EXPECT_EQ(b.button->geometry(), twipsRect(b.left, 600, 1215, 495)) << b.text;
   }
+  // The list stands where its table puts it: below the actions, inside the designed window.
+  const ListViewSpec& listSpec = view->viewSpec();
   EXPECT_EQ(view->lvwService->objectName(), "lvwService");
-  EXPECT_EQ(view->lvwService->geometry(), twipsRect(0, 1320, 11055, 6375));
+  EXPECT_EQ(view->lvwService->geometry(),
+            twipsRect(listSpec.left, listSpec.top, listSpec.width, listSpec.height));
+  for (const QWidget* above :
+       {static_cast<QWidget*>(view->Label2), static_cast<QWidget*>(view->Start),
+        static_cast<QWidget*>(view->Resume)})
+    EXPECT_GT(view->lvwService->geometry().top(), above->geometry().bottom())
+        << above->objectName().toStdString();
+  EXPECT_GT(listSpec.top, 1200) << "below the actions frame";
+  EXPECT_GE(listSpec.left, 0);
+  EXPECT_LE(listSpec.left + listSpec.width, 11175);
+  EXPECT_LE(listSpec.top + listSpec.height, 7905);
   EXPECT_EQ(view->lvwService->toolTip(), "Click on column header to sort");
   for (const char* other : {"frmProcesses", "frmProcessor", "frmLogicalDisk", "frmEventLogFile"})
     EXPECT_TRUE(listView(other)->list()->toolTip().isEmpty()) << other;

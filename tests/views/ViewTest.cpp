@@ -33,6 +33,20 @@ int columnHeaded(const ListViewSpec& viewSpec, std::string_view header) {
   return 0;
 }
 
+std::vector<const ListViewSpec*> listSpecs() {
+  std::vector<const ListViewSpec*> specs;
+  for (const ViewRow& row : kViews)
+    if (row.kind != ViewKind::Sheet) specs.push_back(&row.list());
+  return specs;
+}
+
+std::vector<const SheetViewSpec*> sheetSpecs() {
+  std::vector<const SheetViewSpec*> specs;
+  for (const ViewRow& row : kViews)
+    if (row.kind == ViewKind::Sheet) specs.push_back(&row.sheet());
+  return specs;
+}
+
 std::string queriedClass(const char* query) {
   const std::string q(query);
   return q.substr(q.rfind(' ') + 1);

@@ -11,6 +11,7 @@
 #include "support/AppHarness.h"
 #include "views/lists/ListViewWindow.h"
 #include "views/sheets/SheetViewWindow.h"
+#include "viewtable/ViewTable.h"
 
 namespace kestrava::testing {
 
@@ -23,6 +24,9 @@ std::vector<Row> rowsOf(ListControl& list);
 std::vector<std::string> columnOf(ListControl& list, int column);
 // The column of a view whose header reads so; fails the test when there is none.
 int columnHeaded(const ListViewSpec& viewSpec, std::string_view header);
+// The list views of the table, the services list included, and its property sheets.
+std::vector<const ListViewSpec*> listSpecs();
+std::vector<const SheetViewSpec*> sheetSpecs();
 // The management class that a view's query asks for.
 std::string queriedClass(const char* query);
 

@@ -35,7 +35,6 @@ class BusError {
 
   sd_bus_error* get() { return &error_; }
   const sd_bus_error* get() const { return &error_; }
-  bool isSet() const { return sd_bus_error_is_set(&error_) > 0; }
 
  private:
   sd_bus_error error_ = SD_BUS_ERROR_NULL;

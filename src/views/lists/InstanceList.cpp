@@ -34,12 +34,12 @@ std::string keyText(const Value& value) {
   if (value.kind() == Value::Kind::Text) return value.asText();
   if (value.kind() == Value::Kind::Null)
     throw ComError(err::kInvalidUseOfNull, "Invalid use of Null", "Kestrava");
-  throw ComError(35603, "Invalid key", "ListView");
+  throw ComError(err::kInvalidKey, "Invalid key", "ListView");
 }
 
 std::string rowText(const Value& value) {
   std::string text;
-  if (auto failure = cellText(value, text)) throw *failure;
+  if (auto failure = cellTextRefusingNull(value, text)) throw *failure;
   return text;
 }
 
@@ -73,7 +73,8 @@ void fillList(ListControl& list, const ListViewSpec& viewSpec, std::optional<SWb
     for (size_t i = 1; i < viewSpec.columns.size(); ++i) {
       Err().step([&]() -> std::optional<ComError> {
         if (!indexes[i]) return noSuchProperty(viewSpec.columns[i].property);
-        if (auto failure = cellText(object->data().at(*indexes[i]), text)) return failure;
+        if (auto failure = cellTextRefusingNull(object->data().at(*indexes[i]), text))
+          return failure;
         row.setSubItems(static_cast<int>(i), text);
         return std::nullopt;
       });

@@ -4,7 +4,7 @@
 
 #include "platform/ListControl.h"
 #include "platform/SWbemObjectSet.h"
-#include "views/lists/ListViewSpec.h"
+#include "viewtable/ListViewSpec.h"
 
 namespace kestrava {
 

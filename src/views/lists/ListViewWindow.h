@@ -2,7 +2,7 @@
 
 #include "app/ViewWindow.h"
 #include "platform/ListControl.h"
-#include "views/lists/ListViewSpec.h"
+#include "viewtable/ListViewSpec.h"
 
 namespace kestrava {
 
@@ -22,10 +22,5 @@ class ListViewWindow : public ViewWindow {
   const ListViewSpec& spec_;
   ListControl* list_;
 };
-
-extern const ListViewSpec frmProcessesSpec;
-extern const ListViewSpec frmProcessorSpec;
-extern const ListViewSpec frmLogicalDiskSpec;
-extern const ListViewSpec frmEventLogFileSpec;
 
 }  // namespace kestrava

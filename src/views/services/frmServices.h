@@ -14,14 +14,12 @@ class QPushButton;
 
 namespace kestrava {
 
-extern const ListViewSpec frmServicesSpec;
-
 // The Services view: the services list with four actions above it. An action sends its request
 // and makes the acted-on row blink; the end of the blink refills the list.
 class frmServices : public ListViewWindow {
   Q_OBJECT
  public:
-  explicit frmServices(MDIKestrava& main);
+  frmServices(MDIKestrava& main, const ListViewSpec& viewSpec);
 
   void Start_Click() { serviceAction("StartService"); }
   void Stop_Click() { serviceAction("StopService"); }

@@ -27,7 +27,7 @@ void perObjectBlock(GridControl& grid, const SheetViewSpec& viewSpec, const SWbe
     Err().step([&] { grid.setCol(1); });
     Err().step([&] {
       if (!object) throw objectNotSet();
-      if (auto failure = cellText(object->Property(name), text)) throw *failure;
+      if (auto failure = cellTextRefusingNull(object->Property(name), text)) throw *failure;
       grid.setText(text);
     });
   }

@@ -4,7 +4,7 @@
 
 #include "platform/GridControl.h"
 #include "platform/SWbemObjectSet.h"
-#include "views/sheets/SheetViewSpec.h"
+#include "viewtable/SheetViewSpec.h"
 
 namespace kestrava {
 

@@ -2,7 +2,7 @@
 
 #include "app/ViewWindow.h"
 #include "platform/GridControl.h"
-#include "views/sheets/SheetViewSpec.h"
+#include "viewtable/SheetViewSpec.h"
 
 namespace kestrava {
 
@@ -22,8 +22,5 @@ class SheetViewWindow : public ViewWindow {
   const SheetViewSpec& spec_;
   GridControl* grid_;
 };
-
-extern const SheetViewSpec frmComputerSystemSpec;
-extern const SheetViewSpec frmOperatingSystemSpec;
 
 }  // namespace kestrava

@@ -1,4 +1,4 @@
-#include "views/services/frmServices.h"
+#include "viewtable/ViewTable.h"
 
 namespace kestrava {
 

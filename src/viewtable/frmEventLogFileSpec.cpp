@@ -1,4 +1,4 @@
-#include "views/lists/ListViewWindow.h"
+#include "viewtable/ViewTable.h"
 
 namespace kestrava {
 

@@ -18,8 +18,7 @@ int main(int argc, char** argv) {
   // The windows are designed around an 8.25 point sans-serif default font.
   QApplication::setFont(kestrava::sansSerif(8.25));
 
-  kestrava::MDIKestrava main(&kestrava::connectComputer);
-  kestrava::registerViews(main);
+  kestrava::MDIKestrava main(&kestrava::connectComputer, &kestrava::makeViewWindow);
   main.show();
   main.Form_Load();
   return QApplication::exec();

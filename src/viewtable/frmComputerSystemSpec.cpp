@@ -1,4 +1,4 @@
-#include "views/sheets/SheetViewWindow.h"
+#include "viewtable/ViewTable.h"
 
 namespace kestrava {
 
