@@ -36,8 +36,7 @@ class ServerWindow : public BootedServer {
     Timer::setManualTicks(true);
     setMessageBoxHandler(
         [this](const QString& text, const QString&) { messages.push_back(text.toStdString()); });
-    main = std::make_unique<MDIKestrava>(&connectComputer);
-    registerViews(*main);
+    main = std::make_unique<MDIKestrava>(&connectComputer, &makeViewWindow);
     main->show();
     main->Form_Load();
   }
