@@ -17,7 +17,7 @@ declare -A may=(
   [platform]="core"
   [app]="core platform viewtable"
   [views]="core platform app viewtable"
-  [desktop]="core platform app views viewtable connect"
+  [desktop]="core platform app views viewtable connect remote"
 )
 
 status=0
