@@ -79,19 +79,22 @@ std::unique_ptr<ObjectStream> LocalService::execQuery(std::string_view wql) {
   const QueryPlan plan(query, entry.provider->schema());
   std::vector<ManagementObject> objects;
   std::optional<ComError> failure;
-  if (plan.wanted().wantsAll()) {
+  const auto keep = [&](ManagementObject&& object) {
+    if (plan.matches(object)) objects.push_back(plan.project(std::move(object)));
+    return true;
+  };
+  if (plan.wanted().wantsAll() && !plan.keyText()) {
     FullReadResult read = readEverything(entry);
-    for (auto& object : read.objects)
-      if (plan.matches(object)) objects.push_back(plan.project(std::move(object)));
+    for (auto& object : read.objects) keep(std::move(object));
     failure = std::move(read.failure);
   } else {
     try {
       std::lock_guard lock(entry.mutex);
       guarded([&] {
-        entry.provider->enumerate(plan.wanted(), [&](ManagementObject&& object) {
-          if (plan.matches(object)) objects.push_back(plan.project(std::move(object)));
-          return true;
-        });
+        if (plan.keyText())
+          entry.provider->enumerateKey(*plan.keyText(), plan.wanted(), keep);
+        else
+          entry.provider->enumerate(plan.wanted(), keep);
       });
     } catch (const ComError& e) {
       failure = e;  // the objects read so far still come through, then this

@@ -7,6 +7,7 @@
 
 #include <array>
 
+#include "service/Utf8.h"
 #include "service/linux/CimDateTime.h"
 #include "service/linux/FileAccess.h"
 #include "service/linux/HostInfo.h"
@@ -21,6 +22,7 @@ namespace kestrava::service::linuxsys {
 namespace {
 struct LogContext {
   const SystemRoot& root;
+  LogCountCache& counts;
   Lazy<std::string> hostname;
   Lazy<std::vector<MountEntry>> mounts;
 };
@@ -70,15 +72,28 @@ struct LogRecord {
     return h ? std::optional(classifyLog(rel, h->bytes)) : std::nullopt;
   }
   std::optional<int64_t> recordCount();
+  std::optional<int64_t> countTextLines(int fd);
   const MountEntry* containingMount();
 };
+
+// Counted up to the size of the identity it is remembered by, so the two always agree.
+std::optional<int64_t> LogRecord::countTextLines(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return std::nullopt;
+  const FileIdentity identity{st.st_dev, st.st_ino, static_cast<uint64_t>(st.st_size),
+                              st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+  if (auto known = context.counts.find(identity)) return known;
+  auto lines = countLines(fd, identity.size);
+  if (lines) context.counts.store(identity, *lines);
+  return lines;
+}
 
 std::optional<int64_t> LogRecord::recordCount() {
   return records.get([&]() -> std::optional<int64_t> {
     auto k = kind();
     FileHead* h = fileHead();
     if (!k || !h) return std::nullopt;
-    if (*k == LogKind::Text) return countLines(h->fd.get(), kMaxCountedLogBytes);
+    if (*k == LogKind::Text) return countTextLines(h->fd.get());
     if (*k == LogKind::Journal) {
       std::string header(kJournalHeaderSize, '\0');
       ssize_t n = ::pread(h->fd.get(), header.data(), header.size(), 0);
@@ -219,7 +234,9 @@ constexpr auto kProperties = std::to_array<P>({
 });
 }  // namespace
 
-EventLogFileProvider::EventLogFileProvider(SystemRoot root) : root_(std::move(root)) {}
+EventLogFileProvider::EventLogFileProvider(SystemRoot root, std::shared_ptr<LogCountCache> counts)
+    : root_(std::move(root)),
+      counts_(counts ? std::move(counts) : std::make_shared<LogCountCache>()) {}
 
 const SchemaPtr& EventLogFileProvider::schema() const {
   static const SchemaPtr s =
@@ -229,13 +246,41 @@ const SchemaPtr& EventLogFileProvider::schema() const {
 
 void EventLogFileProvider::enumerate(const PropertySet& wanted,
                                      const std::function<bool(ManagementObject&&)>& sink) {
+  const bool complete = enumerateWhere(wanted, sink, [](const std::string&) { return true; });
+  // Counts of logs that have changed or gone are forgotten once every log has been counted.
+  if (complete && wanted.wants(*schema()->indexOf("NumberOfRecords"))) counts_->sweep();
+}
+
+void EventLogFileProvider::enumerateKey(std::string_view keyText, const PropertySet& wanted,
+                                        const std::function<bool(ManagementObject&&)>& sink) {
+  enumerateWhere(wanted, sink,
+                 [&](const std::string& key) { return compareFolded(key, keyText) == 0; });
+}
+
+std::optional<ManagementObject> EventLogFileProvider::get(const std::string& key) {
+  std::optional<ManagementObject> found;
+  enumerateWhere(
+      PropertySet::all(),
+      [&](ManagementObject&& object) {
+        found = std::move(object);
+        return false;
+      },
+      [&](const std::string& k) { return k == key; });
+  return found;
+}
+
+bool EventLogFileProvider::enumerateWhere(
+    const PropertySet& wanted, const std::function<bool(ManagementObject&&)>& sink,
+    const std::function<bool(const std::string&)>& keyWanted) {
   const std::vector<std::string> files = scanLogTree(root_.varLog);
   const std::vector<std::string> keys = assignLogKeys(files);
-  LogContext context{root_, {}, {}};
+  LogContext context{root_, *counts_, {}, {}};
   for (size_t i = 0; i < files.size(); ++i) {
+    if (!keyWanted(keys[i])) continue;
     LogRecord record{context, files[i], keys[i], joinPath(root_.varLog, files[i]), {}, {}, {}, {}};
-    if (!sink(buildObject<LogRecord>(schema(), kProperties, wanted, record))) return;
+    if (!sink(buildObject<LogRecord>(schema(), kProperties, wanted, record))) return false;
   }
+  return true;
 }
 
 }  // namespace kestrava::service::linuxsys

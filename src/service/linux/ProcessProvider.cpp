@@ -183,6 +183,17 @@ bool isPidKey(const std::string& key) {
 }
 }  // namespace
 
+void ProcessProvider::enumerateKey(std::string_view keyText, const PropertySet& wanted,
+                                   const std::function<bool(ManagementObject&&)>& sink) {
+  const std::string key(keyText);
+  if (!isPidKey(key)) return;  // no Handle is anything but a plain PID
+  UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
+  if (!procFd) throw ComError(err::kWbemFailed, "Cannot read the process list", "Win32_Process");
+  ProcessContext context(root_);
+  if (auto object = readProcess(schema(), wanted, context, procFd.get(), key.c_str()))
+    sink(std::move(*object));
+}
+
 std::optional<ManagementObject> ProcessProvider::get(const std::string& key) {
   if (!isPidKey(key)) return std::nullopt;
   UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);

@@ -120,6 +120,17 @@ TEST_F(LocalServiceTest, WhereFilters) {
   EXPECT_TRUE(query("Select * From Kestrava_Thing Where Pid > 100").empty());
 }
 
+TEST_F(LocalServiceTest, AWhereThatPinsTheKeyTellsTheProviderWhichKey) {
+  EXPECT_EQ(idsOf(query("Select * From Kestrava_Thing Where Id = 'B' And State = 'Stopped'")),
+            (std::vector<std::string>{"b"}));
+  EXPECT_EQ(idsOf(query("Select * From Kestrava_Thing Where State = 'x' Or Id = 'a'")),
+            (std::vector<std::string>{"a"}));
+  EXPECT_TRUE(query("Select Name From Kestrava_Thing Where Id = 'b' And Pid = 1").empty());
+  EXPECT_EQ(query("Select * From Kestrava_Thing Where Not Id = 'a'").size(), 2u);
+  // Only the clauses that cannot match another key pass it on; the filter still decides.
+  EXPECT_EQ(things_->keyTexts(), (std::vector<std::string>{"B", "b"}));
+}
+
 TEST_F(LocalServiceTest, RefusedQueriesThrowAtOnceWithTheirNumbers) {
   struct Case {
     const char* wql;
