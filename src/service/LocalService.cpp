@@ -49,7 +49,8 @@ auto guarded(F&& f) -> decltype(f()) {
 }  // namespace
 
 LocalService::LocalService(ProviderList providers, Options options)
-    : options_(options), poller_([this](size_t classIndex) { return readAll(classIndex); }) {
+    : options_(options),
+      poller_([this](size_t classIndex) { return readAll(classIndex); }, options.clock) {
   for (auto& provider : providers) {
     if (!provider) continue;
     const std::string name = toLowerAscii(provider->schema()->className());

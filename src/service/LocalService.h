@@ -27,6 +27,8 @@ class LocalService final : public Connection {
     // Bounds on a notification query's Within: no busy polling, no overflowing clock.
     std::chrono::milliseconds shortestInterval{10};
     std::chrono::hours longestInterval{24};
+    // What the poller schedules its reads by; the steady clock when null.
+    std::shared_ptr<PollerClock> clock;
   };
 
   explicit LocalService(ProviderList providers) : LocalService(std::move(providers), Options()) {}
