@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
+#include <future>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "service/ObjectPath.h"
 #include "service/QueryPlan.h"
@@ -13,28 +18,6 @@
 namespace kestrava::service {
 
 namespace {
-// Hands out the objects that a query gathered, then the failure that cut it short, if any.
-class GatheredStream final : public ObjectStream {
- public:
-  GatheredStream(std::vector<ManagementObject> objects, std::optional<ComError> failure)
-      : objects_(std::move(objects)), failure_(std::move(failure)) {}
-
-  std::optional<ManagementObject> next() override {
-    if (next_ < objects_.size()) return std::move(objects_[next_++]);
-    if (failure_) {
-      ComError failure = std::move(*failure_);
-      failure_.reset();
-      throw failure;
-    }
-    return std::nullopt;
-  }
-
- private:
-  std::vector<ManagementObject> objects_;
-  size_t next_ = 0;
-  std::optional<ComError> failure_;
-};
-
 // Nothing but ComError leaves the service: anything else a provider throws is a generic failure.
 template <typename F>
 auto guarded(F&& f) -> decltype(f()) {
@@ -46,7 +29,148 @@ auto guarded(F&& f) -> decltype(f()) {
     throw genericFailure();
   }
 }
+
+// Starts f on a thread of its own and returns once f has called its `locked` callback (it then
+// holds the provider), so calls made after the query was issued come after its read. Where no
+// thread can be started, f runs here, to the end.
+std::thread startHoldingProvider(std::function<void(const std::function<void()>& locked)> f) {
+  std::promise<void> held;
+  std::future<void> isHeld = held.get_future();
+  auto run = [f = std::move(f)](std::promise<void>& held) {
+    bool told = false;
+    const auto locked = [&] {
+      if (!std::exchange(told, true)) held.set_value();
+    };
+    f(locked);
+    locked();
+  };
+  try {
+    std::thread thread([run, held = std::move(held)]() mutable { run(held); });
+    isHeld.wait();
+    return thread;
+  } catch (const std::system_error&) {
+    std::promise<void> here;
+    run(here);
+    return {};
+  }
+}
+
+// The objects of a query that reads for itself, handed on as the provider yields them; then the
+// failure that cut it short, if any. Ending the stream early stops the enumeration at its next
+// object.
+class ProducedStream final : public ObjectStream {
+ public:
+  using Emit = std::function<bool(ManagementObject&&)>;
+  using Produce = std::function<void(const std::function<void()>& locked, const Emit& emit)>;
+
+  explicit ProducedStream(const Produce& produce) : state_(std::make_shared<State>()) {
+    thread_ = startHoldingProvider([state = state_, produce](const std::function<void()>& locked) {
+      std::optional<ComError> failure;
+      try {
+        guarded([&] {
+          produce(locked, [&](ManagementObject&& o) { return state->push(std::move(o)); });
+        });
+      } catch (const ComError& e) {
+        failure = e;
+      }
+      state->finish(std::move(failure));
+    });
+  }
+  ~ProducedStream() override {
+    state_->cancel();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  std::optional<ManagementObject> next() override { return state_->pop(); }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<ManagementObject> objects;
+    bool done = false;
+    bool cancelled = false;
+    std::optional<ComError> failure;
+
+    bool push(ManagementObject&& object) {
+      std::lock_guard lock(mutex);
+      if (cancelled) return false;
+      objects.push_back(std::move(object));
+      changed.notify_one();
+      return true;
+    }
+    void finish(std::optional<ComError> error) {
+      std::lock_guard lock(mutex);
+      failure = std::move(error);
+      done = true;
+      changed.notify_one();
+    }
+    void cancel() {
+      std::lock_guard lock(mutex);
+      cancelled = true;
+    }
+    std::optional<ManagementObject> pop() {
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return !objects.empty() || done; });
+      if (!objects.empty()) {
+        ManagementObject object = std::move(objects.front());
+        objects.pop_front();
+        return object;
+      }
+      if (failure) {
+        ComError error = std::move(*failure);
+        failure.reset();
+        throw error;
+      }
+      return std::nullopt;
+    }
+  };
+
+  std::shared_ptr<State> state_;
+  std::thread thread_;
+};
 }  // namespace
+
+// A Select * that follows a full read as it goes, filtering and shaping each object; then the
+// failure that cut the read short, if any.
+class LocalService::FullReadStream final : public ObjectStream {
+ public:
+  FullReadStream(std::shared_ptr<FullRead> read, std::shared_ptr<const QueryPlan> plan,
+                 std::thread leader)
+      : read_(std::move(read)), plan_(std::move(plan)), leader_(std::move(leader)) {}
+  ~FullReadStream() override {
+    if (leader_.joinable()) leader_.join();  // the read finishes: others may share it
+  }
+
+  std::optional<ManagementObject> next() override {
+    for (;;) {
+      std::unique_lock lock(read_->mutex);
+      read_->changed.wait(lock, [&] { return next_ < read_->objects.size() || read_->done; });
+      if (next_ < read_->objects.size()) {
+        // Nobody else can reach a finished read that is this stream's alone: taken, not copied.
+        ManagementObject object = read_->done && read_.use_count() == 1
+                                      ? std::move(read_->objects[next_])
+                                      : read_->objects[next_];
+        ++next_;
+        lock.unlock();
+        if (plan_->matches(object)) return plan_->project(std::move(object));
+        continue;
+      }
+      if (read_->failure && !failed_) {
+        failed_ = true;
+        throw *read_->failure;
+      }
+      return std::nullopt;
+    }
+  }
+
+ private:
+  std::shared_ptr<FullRead> read_;
+  std::shared_ptr<const QueryPlan> plan_;
+  std::thread leader_;
+  size_t next_ = 0;
+  bool failed_ = false;
+};
 
 LocalService::LocalService(ProviderList providers, Options options)
     : options_(options),
@@ -56,7 +180,7 @@ LocalService::LocalService(ProviderList providers, Options options)
     const std::string name = toLowerAscii(provider->schema()->className());
     if (!byName_.emplace(name, entries_.size()).second)
       throw std::invalid_argument("two providers for class " + provider->schema()->className());
-    auto entry = std::make_unique<Entry>();
+    auto entry = std::make_shared<Entry>();
     entry->provider = std::move(provider);
     entries_.push_back(std::move(entry));
   }
@@ -70,44 +194,43 @@ size_t LocalService::indexOf(std::string_view className) const {
   return it->second;
 }
 
-LocalService::Entry& LocalService::entryFor(std::string_view className) {
-  return *entries_[indexOf(className)];
+const LocalService::EntryPtr& LocalService::entryFor(std::string_view className) {
+  return entries_[indexOf(className)];
 }
 
+// The query holds its provider before this returns, so a later call never overtakes it; its
+// objects are handed on as the provider yields them.
 std::unique_ptr<ObjectStream> LocalService::execQuery(std::string_view wql) {
   const SelectQuery query = WqlParser::parseSelect(wql);
-  Entry& entry = entryFor(query.className);
-  const QueryPlan plan(query, entry.provider->schema());
-  std::vector<ManagementObject> objects;
-  std::optional<ComError> failure;
-  const auto keep = [&](ManagementObject&& object) {
-    if (plan.matches(object)) objects.push_back(plan.project(std::move(object)));
-    return true;
-  };
-  if (plan.wanted().wantsAll() && !plan.keyText()) {
-    FullReadResult read = readEverything(entry);
-    for (auto& object : read.objects) keep(std::move(object));
-    failure = std::move(read.failure);
-  } else {
-    try {
-      std::lock_guard lock(entry.mutex);
-      guarded([&] {
-        if (plan.keyText())
-          entry.provider->enumerateKey(*plan.keyText(), plan.wanted(), keep);
-        else
-          entry.provider->enumerate(plan.wanted(), keep);
+  const EntryPtr entry = entryFor(query.className);
+  auto plan = std::make_shared<const QueryPlan>(query, entry->provider->schema());
+  if (plan->wanted().wantsAll() && !plan->keyText()) {
+    auto [read, leader] = joinOrLead(*entry);
+    std::thread leaderThread;
+    if (leader)
+      leaderThread = startHoldingProvider([entry, read](const std::function<void()>& locked) {
+        runFullRead(*entry, *read, locked);
       });
-    } catch (const ComError& e) {
-      failure = e;  // the objects read so far still come through, then this
-    }
+    return std::make_unique<FullReadStream>(read, plan, std::move(leaderThread));
   }
-  return std::make_unique<GatheredStream>(std::move(objects), std::move(failure));
+  return std::make_unique<ProducedStream>(
+      [entry, plan](const std::function<void()>& locked, const ProducedStream::Emit& emit) {
+        std::lock_guard lock(entry->mutex);
+        locked();
+        const auto keep = [&](ManagementObject&& object) {
+          return !plan->matches(object) || emit(plan->project(std::move(object)));
+        };
+        if (plan->keyText())
+          entry->provider->enumerateKey(*plan->keyText(), plan->wanted(), keep);
+        else
+          entry->provider->enumerate(plan->wanted(), keep);
+      });
 }
 
 std::pair<LocalService::Entry*, std::string> LocalService::resolvePath(
     std::string_view objectPath) {
   ObjectPath path = ObjectPath::parse(objectPath);
-  Entry& entry = entryFor(path.className);
+  Entry& entry = *entryFor(path.className);
   if (!path.keyProperty.empty() &&
       !equalsIgnoreCase(path.keyProperty, entry.provider->schema()->keyProperty()))
     throw invalidObjectPath();
@@ -152,50 +275,48 @@ void LocalService::cancel(SubscriptionId id) {
 }
 
 std::vector<ManagementObject> LocalService::readAll(size_t classIndex) {
-  FullReadResult read = readEverything(*entries_[classIndex]);
-  if (read.failure) throw *read.failure;
-  return std::move(read.objects);
+  Entry& entry = *entries_[classIndex];
+  auto [read, leader] = joinOrLead(entry);
+  if (leader) runFullRead(entry, *read, [] {});
+  std::unique_lock lock(read->mutex);
+  read->changed.wait(lock, [&] { return read->done; });
+  if (read->failure) throw *read->failure;
+  return read->objects;
 }
 
-LocalService::FullReadResult LocalService::readEverything(Entry& entry) {
-  std::shared_ptr<FullRead> read;
-  bool leader = false;
-  {
-    std::lock_guard lock(entry.readMutex);
-    if (!entry.fullRead) {
-      entry.fullRead = std::make_shared<FullRead>();
-      leader = true;
-    }
-    read = entry.fullRead;
-  }
-  if (!leader) {
-    std::unique_lock lock(read->mutex);
-    read->finished.wait(lock, [&] { return read->done; });
-    return {read->objects, read->failure};
-  }
-  {
-    std::lock_guard providerLock(entry.mutex);
-    try {
-      guarded([&] {
-        entry.provider->enumerate(PropertySet::all(), [&](ManagementObject&& object) {
-          read->objects.push_back(std::move(object));
-          return true;
-        });
+std::pair<std::shared_ptr<LocalService::FullRead>, bool> LocalService::joinOrLead(Entry& entry) {
+  std::lock_guard lock(entry.readMutex);
+  if (entry.fullRead) return {entry.fullRead, false};
+  entry.fullRead = std::make_shared<FullRead>();
+  return {entry.fullRead, true};
+}
+
+void LocalService::runFullRead(Entry& entry, FullRead& read, const std::function<void()>& locked) {
+  std::lock_guard providerLock(entry.mutex);
+  locked();
+  std::optional<ComError> failure;
+  try {
+    guarded([&] {
+      entry.provider->enumerate(PropertySet::all(), [&](ManagementObject&& object) {
+        std::lock_guard lock(read.mutex);
+        read.objects.push_back(std::move(object));
+        read.changed.notify_all();
+        return true;
       });
-    } catch (const ComError& e) {
-      read->failure = e;
-    }
+    });
+  } catch (const ComError& e) {
+    failure = e;
+  }
+  {
     // Withdrawn while the provider is still held: a call made after an earlier call on this
     // connection (a method, say) never joins a read that began before it.
     std::lock_guard lock(entry.readMutex);
     entry.fullRead.reset();
   }
-  std::lock_guard lock(read->mutex);
-  read->done = true;
-  read->finished.notify_all();
-  // Nobody joined (and nobody can any more): the objects are this caller's to take.
-  if (read.use_count() == 1) return {std::move(read->objects), std::move(read->failure)};
-  return {read->objects, read->failure};
+  std::lock_guard lock(read.mutex);
+  read.failure = std::move(failure);
+  read.done = true;
+  read.changed.notify_all();
 }
 
 }  // namespace kestrava::service

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -43,15 +44,12 @@ class LocalService final : public Connection {
 
  private:
   // One read of every instance with every property, shared by the callers that meet it: the
-  // poller's read and a Select * that overlap do the work once.
+  // poller's read and a Select * that overlap do the work once. Objects are added as the
+  // provider yields them, so a query hands each on as soon as it is there.
   struct FullRead {
     std::mutex mutex;
-    std::condition_variable finished;
+    std::condition_variable changed;
     bool done = false;
-    std::vector<ManagementObject> objects;
-    std::optional<ComError> failure;
-  };
-  struct FullReadResult {
     std::vector<ManagementObject> objects;
     std::optional<ComError> failure;  // the objects before it are still good
   };
@@ -61,15 +59,20 @@ class LocalService final : public Connection {
     std::mutex readMutex;                // guards fullRead
     std::shared_ptr<FullRead> fullRead;  // the full read under way, if any
   };
+  using EntryPtr = std::shared_ptr<Entry>;  // shared with the streams, which may outlive this
+  class FullReadStream;
 
-  Entry& entryFor(std::string_view className);
+  const EntryPtr& entryFor(std::string_view className);
   size_t indexOf(std::string_view className) const;
   std::pair<Entry*, std::string> resolvePath(std::string_view objectPath);
   std::vector<ManagementObject> readAll(size_t classIndex);
-  FullReadResult readEverything(Entry& entry);
+  // The full read under way, or a new one and true: the caller is to run it.
+  static std::pair<std::shared_ptr<FullRead>, bool> joinOrLead(Entry& entry);
+  // Runs a full read this caller leads; locked() is called once the provider is held.
+  static void runFullRead(Entry& entry, FullRead& read, const std::function<void()>& locked);
 
   Options options_;
-  std::vector<std::unique_ptr<Entry>> entries_;
+  std::vector<EntryPtr> entries_;
   std::unordered_map<std::string, size_t> byName_;  // lower-case class name -> entry
   NotificationPoller poller_;                       // last: stops before the providers go
 };

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <stdexcept>
 
 #include "core/ComError.h"
+#include "service/LazyProvider.h"
 #include "service/LocalService.h"
 #include "service/core/FakeProvider.h"
 
@@ -220,6 +225,134 @@ TEST(LocalServiceSetup, TwoProvidersForOneClassAreRefused) {
   providers.push_back(std::make_unique<FakeProvider>("C", "K", std::vector<std::string>{"K"}));
   providers.push_back(std::make_unique<FakeProvider>("c", "K", std::vector<std::string>{"K"}));
   EXPECT_THROW(LocalService{std::move(providers)}, std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace kestrava::service
+
+namespace kestrava::service {
+namespace {
+
+// Yields one object, then waits at a gate before the next; logs what is asked of it.
+class GatedProvider final : public ClassProvider {
+ public:
+  const SchemaPtr& schema() const override { return schema_; }
+  void enumerate(const PropertySet&, const std::function<bool(ManagementObject&&)>& sink) override {
+    log("enumerate");
+    for (int i = 0; i < 3; ++i) {
+      ManagementObject object(schema_);
+      object.set("K", Value::text(std::to_string(i)));
+      if (!sink(std::move(object))) return log("stopped");
+      if (i == 0) {
+        std::unique_lock lock(mutex_);
+        open_.wait(lock, [&] { return opened_; });
+      }
+    }
+    log("finished");
+  }
+  Value invoke(const std::string&, std::string_view) override {
+    log("invoke");
+    return Value::integer(0);
+  }
+  bool exists(const std::string&) override { return true; }
+  void open() {
+    std::lock_guard lock(mutex_);
+    opened_ = true;
+    open_.notify_all();
+  }
+  std::vector<std::string> calls() {
+    std::lock_guard lock(mutex_);
+    return calls_;
+  }
+
+ private:
+  void log(const char* call) {
+    std::lock_guard lock(mutex_);
+    calls_.emplace_back(call);
+  }
+  SchemaPtr schema_ =
+      std::make_shared<const ClassSchema>("Gated", "K", std::vector<std::string>{"K"});
+  std::mutex mutex_;
+  std::condition_variable open_;
+  bool opened_ = false;
+  std::vector<std::string> calls_;
+};
+
+TEST(LocalServiceStreaming, ObjectsComeAsYieldedAndALaterCallWaitsForTheQuery) {
+  for (const char* wql : {"Select * From Gated", "Select K From Gated"}) {
+    SCOPED_TRACE(wql);
+    auto gated = std::make_unique<GatedProvider>();
+    GatedProvider& provider = *gated;
+    ProviderList providers;
+    providers.push_back(std::move(gated));
+    LocalService service(std::move(providers));
+    auto stream = service.execQuery(wql);
+    // Issued after the query, so it runs after the query's read, however the threads run.
+    auto method =
+        std::async(std::launch::async, [&] { return service.execMethod("Gated='0'", "Go"); });
+    auto first = std::async(std::launch::async, [&] { return stream->next(); });
+    ASSERT_EQ(first.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "the first object waited for the whole enumeration";
+    EXPECT_EQ(first.get()->get("K"), Value::text("0"));
+    provider.open();
+    method.get();
+    EXPECT_EQ(stream->next()->get("K"), Value::text("1"));
+    EXPECT_EQ(stream->next()->get("K"), Value::text("2"));
+    EXPECT_FALSE(stream->next());
+    EXPECT_EQ(provider.calls(), (std::vector<std::string>{"enumerate", "finished", "invoke"}));
+  }
+}
+
+// Yields objects until the sink wants no more (or ten million of them).
+class EndlessProvider final : public ClassProvider {
+ public:
+  const SchemaPtr& schema() const override { return schema_; }
+  void enumerate(const PropertySet&, const std::function<bool(ManagementObject&&)>& sink) override {
+    for (int i = 0; i < 10'000'000; ++i)
+      if (!sink(ManagementObject(schema_))) {
+        stopped = true;
+        return;
+      }
+  }
+  std::atomic<bool> stopped{false};
+
+ private:
+  SchemaPtr schema_ =
+      std::make_shared<const ClassSchema>("Endless", "", std::vector<std::string>{"K"});
+};
+
+TEST(LocalServiceStreaming, AStreamEndedEarlyStopsItsEnumeration) {
+  auto endless = std::make_unique<EndlessProvider>();
+  EndlessProvider& provider = *endless;
+  ProviderList providers;
+  providers.push_back(std::move(endless));
+  LocalService service(std::move(providers));
+  auto stream = service.execQuery("Select K From Endless");
+  ASSERT_TRUE(stream->next());
+  stream.reset();
+  EXPECT_TRUE(provider.stopped) << "the enumeration ran to its end for nobody";
+}
+
+TEST(LocalServiceLazy, AProviderIsMadeByItsFirstCallAndAFailedMakeIsTriedAgain) {
+  int made = 0;
+  bool fail = true;
+  ProviderList providers;
+  providers.push_back(std::make_unique<testing::FakeProvider>("Kestrava_Thing", "Id",
+                                                              std::vector<std::string>{"Id"}));
+  auto schema = std::make_shared<const ClassSchema>("Lazy", "K", std::vector<std::string>{"K"});
+  providers.push_back(std::make_unique<LazyProvider>(schema, [&] {
+    ++made;
+    if (fail) throw ComError(err::kWbemFailed, "Generic failure", "SWbemServicesEx");
+    return std::make_unique<testing::FakeProvider>("Lazy", "K", std::vector<std::string>{"K"});
+  }));
+  LocalService service(std::move(providers));
+  service.execQuery("Select * From Kestrava_Thing")->next();
+  EXPECT_EQ(made, 0) << "made for a query of another class";
+  EXPECT_THROW(service.execQuery("Select K From Lazy")->next(), ComError);
+  fail = false;
+  EXPECT_FALSE(service.execQuery("Select K From Lazy")->next());
+  EXPECT_FALSE(service.execQuery("Select * From Lazy")->next());
+  EXPECT_EQ(made, 2);
 }
 
 }  // namespace
