@@ -18,6 +18,12 @@
 namespace kestrava::service {
 
 namespace {
+// Objects pass from the provider's thread to the query's reader in batches, not one wake-up
+// each; a reader that waits looks again after kHandOverWait, so a slow provider's objects are
+// not held back.
+constexpr size_t kHandOver = 16;
+constexpr auto kHandOverWait = std::chrono::milliseconds(1);
+
 // Nothing but ComError leaves the service: anything else a provider throws is a generic failure.
 template <typename F>
 auto guarded(F&& f) -> decltype(f()) {
@@ -96,7 +102,7 @@ class ProducedStream final : public ObjectStream {
       std::lock_guard lock(mutex);
       if (cancelled) return false;
       objects.push_back(std::move(object));
-      changed.notify_one();
+      if (objects.size() % kHandOver == 0) changed.notify_one();
       return true;
     }
     void finish(std::optional<ComError> error) {
@@ -111,7 +117,8 @@ class ProducedStream final : public ObjectStream {
     }
     std::optional<ManagementObject> pop() {
       std::unique_lock lock(mutex);
-      changed.wait(lock, [&] { return !objects.empty() || done; });
+      while (!changed.wait_for(lock, kHandOverWait, [&] { return !objects.empty() || done; })) {
+      }
       if (!objects.empty()) {
         ManagementObject object = std::move(objects.front());
         objects.pop_front();
@@ -145,7 +152,9 @@ class LocalService::FullReadStream final : public ObjectStream {
   std::optional<ManagementObject> next() override {
     for (;;) {
       std::unique_lock lock(read_->mutex);
-      read_->changed.wait(lock, [&] { return next_ < read_->objects.size() || read_->done; });
+      while (!read_->changed.wait_for(
+          lock, kHandOverWait, [&] { return next_ < read_->objects.size() || read_->done; })) {
+      }
       if (next_ < read_->objects.size()) {
         // Nobody else can reach a finished read that is this stream's alone: taken, not copied.
         ManagementObject object = read_->done && read_.use_count() == 1
@@ -300,7 +309,7 @@ void LocalService::runFullRead(Entry& entry, FullRead& read, const std::function
       entry.provider->enumerate(PropertySet::all(), [&](ManagementObject&& object) {
         std::lock_guard lock(read.mutex);
         read.objects.push_back(std::move(object));
-        read.changed.notify_all();
+        if (read.objects.size() % kHandOver == 0) read.changed.notify_all();
         return true;
       });
     });

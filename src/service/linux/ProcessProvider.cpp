@@ -185,7 +185,7 @@ class ParallelRead {
     const auto can = [&] {
       return stop_ || claimed_ >= objects_.size() || claimed_ < consumed_ + lookAhead_;
     };
-    if (wait) changed_.wait(lock, can);
+    if (wait) windowOpened_.wait(lock, can);
     if (stop_ || claimed_ >= objects_.size() || claimed_ >= consumed_ + lookAhead_)
       return std::nullopt;
     return claimed_++;
@@ -194,18 +194,19 @@ class ParallelRead {
     std::lock_guard lock(mutex_);
     objects_[index] = std::move(object);
     ready_[index] = 1;
-    changed_.notify_all();
+    if (index == consumed_) nextReady_.notify_one();  // the only one the sink waits for
   }
   void fail(std::exception_ptr failure) {
     std::lock_guard lock(mutex_);
     if (!failure_) failure_ = std::move(failure);
     stop_ = true;
-    changed_.notify_all();
+    nextReady_.notify_all();
+    windowOpened_.notify_all();
   }
   void stop() {
     std::lock_guard lock(mutex_);
     stop_ = true;
-    changed_.notify_all();
+    windowOpened_.notify_all();
   }
 
   // Runs on the caller's thread: reads while the next process in order is not ready, hands each
@@ -219,8 +220,8 @@ class ParallelRead {
       if (ready_[consumed_]) {
         std::optional<ManagementObject> object = std::move(objects_[consumed_]);
         objects_[consumed_].reset();
-        ++consumed_;
-        changed_.notify_all();
+        // Readers held back by the look-ahead go on once half of it is free again.
+        if (++consumed_ % std::max<size_t>(lookAhead_ / 2, 1) == 0) windowOpened_.notify_all();
         lock.unlock();
         if (object && !sink(std::move(*object))) return;
         continue;
@@ -231,13 +232,14 @@ class ParallelRead {
         continue;
       }
       lock.lock();
-      changed_.wait(lock, [&] { return failure_ || ready_[consumed_]; });
+      nextReady_.wait(lock, [&] { return failure_ || ready_[consumed_]; });
     }
   }
 
  private:
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable nextReady_;     // the sink waits for the next process in order
+  std::condition_variable windowOpened_;  // readers wait for room in the look-ahead
   std::vector<std::optional<ManagementObject>> objects_;
   std::vector<char> ready_;
   size_t lookAhead_;
