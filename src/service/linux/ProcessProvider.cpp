@@ -185,7 +185,11 @@ class ParallelRead {
     const auto can = [&] {
       return stop_ || claimed_ >= objects_.size() || claimed_ < consumed_ + lookAhead_;
     };
-    if (wait) windowOpened_.wait(lock, can);
+    if (wait && !can()) {
+      ++heldBack_;
+      windowOpened_.wait(lock, can);
+      --heldBack_;
+    }
     if (stop_ || claimed_ >= objects_.size() || claimed_ >= consumed_ + lookAhead_)
       return std::nullopt;
     return claimed_++;
@@ -220,8 +224,8 @@ class ParallelRead {
       if (ready_[consumed_]) {
         std::optional<ManagementObject> object = std::move(objects_[consumed_]);
         objects_[consumed_].reset();
-        // Readers held back by the look-ahead go on once half of it is free again.
-        if (++consumed_ % std::max<size_t>(lookAhead_ / 2, 1) == 0) windowOpened_.notify_all();
+        ++consumed_;
+        if (heldBack_ > 0) windowOpened_.notify_one();
         lock.unlock();
         if (object && !sink(std::move(*object))) return;
         continue;
@@ -245,6 +249,7 @@ class ParallelRead {
   size_t lookAhead_;
   size_t claimed_ = 0;
   size_t consumed_ = 0;
+  size_t heldBack_ = 0;  // readers waiting for room
   bool stop_ = false;
   std::exception_ptr failure_;
 };
