@@ -23,6 +23,11 @@ namespace {
 // not held back.
 constexpr size_t kHandOver = 16;
 constexpr auto kHandOverWait = std::chrono::milliseconds(1);
+// A provider runs at most kBacklog objects ahead of a query's reader: a slow reader slows the
+// provider, never the memory. It looks again after kBacklogWait for a call that needs the
+// provider meanwhile.
+constexpr size_t kBacklog = 256;
+constexpr auto kBacklogWait = std::chrono::milliseconds(10);
 
 // Nothing but ComError leaves the service: anything else a provider throws is a generic failure.
 template <typename F>
@@ -69,7 +74,9 @@ class ProducedStream final : public ObjectStream {
   using Emit = std::function<bool(ManagementObject&&)>;
   using Produce = std::function<void(const std::function<void()>& locked, const Emit& emit)>;
 
-  explicit ProducedStream(const Produce& produce) : state_(std::make_shared<State>()) {
+  // contended counts the calls that wait for the provider the query holds.
+  ProducedStream(const Produce& produce, const std::atomic<int>& contended)
+      : state_(std::make_shared<State>(contended)) {
     thread_ = startHoldingProvider([state = state_, produce](const std::function<void()>& locked) {
       std::optional<ComError> failure;
       try {
@@ -91,15 +98,20 @@ class ProducedStream final : public ObjectStream {
 
  private:
   struct State {
+    explicit State(const std::atomic<int>& waiting) : contended(waiting) {}
+    const std::atomic<int>& contended;
     std::mutex mutex;
     std::condition_variable changed;
+    std::condition_variable room;
     std::deque<ManagementObject> objects;
     bool done = false;
     bool cancelled = false;
     std::optional<ComError> failure;
 
     bool push(ManagementObject&& object) {
-      std::lock_guard lock(mutex);
+      std::unique_lock lock(mutex);
+      while (!cancelled && objects.size() >= kBacklog && contended == 0)
+        room.wait_for(lock, kBacklogWait);
       if (cancelled) return false;
       objects.push_back(std::move(object));
       if (objects.size() % kHandOver == 0) changed.notify_one();
@@ -114,6 +126,7 @@ class ProducedStream final : public ObjectStream {
     void cancel() {
       std::lock_guard lock(mutex);
       cancelled = true;
+      room.notify_one();
     }
     std::optional<ManagementObject> pop() {
       std::unique_lock lock(mutex);
@@ -122,6 +135,7 @@ class ProducedStream final : public ObjectStream {
       if (!objects.empty()) {
         ManagementObject object = std::move(objects.front());
         objects.pop_front();
+        room.notify_one();
         return object;
       }
       if (failure) {
@@ -142,11 +156,18 @@ class ProducedStream final : public ObjectStream {
 // failure that cut the read short, if any.
 class LocalService::FullReadStream final : public ObjectStream {
  public:
+  // leader: the read's own thread, when this query leads it.
   FullReadStream(std::shared_ptr<FullRead> read, std::shared_ptr<const QueryPlan> plan,
                  std::thread leader)
       : read_(std::move(read)), plan_(std::move(plan)), leader_(std::move(leader)) {}
   ~FullReadStream() override {
-    if (leader_.joinable()) leader_.join();  // the read finishes: others may share it
+    if (!leader_.joinable()) return;
+    {
+      std::lock_guard lock(read_->mutex);
+      read_->abandoned = true;
+      read_->room.notify_all();
+    }
+    leader_.join();  // a read others joined runs to its end for them
   }
 
   std::optional<ManagementObject> next() override {
@@ -156,12 +177,7 @@ class LocalService::FullReadStream final : public ObjectStream {
           lock, kHandOverWait, [&] { return next_ < read_->objects.size() || read_->done; })) {
       }
       if (next_ < read_->objects.size()) {
-        // Nobody else can reach a finished read that is this stream's alone: taken, not copied.
-        ManagementObject object = read_->done && read_.use_count() == 1
-                                      ? std::move(read_->objects[next_])
-                                      : read_->objects[next_];
-        ++next_;
-        lock.unlock();
+        ManagementObject object = take(lock);
         if (plan_->matches(object)) return plan_->project(std::move(object));
         continue;
       }
@@ -174,6 +190,25 @@ class LocalService::FullReadStream final : public ObjectStream {
   }
 
  private:
+  // The next object: taken where nobody else needs it, else a copy.
+  ManagementObject take(std::unique_lock<std::mutex>& lock) {
+    FullRead& read = *read_;
+    ManagementObject& slot = read.objects[next_++];
+    if (leader_.joinable()) {
+      read.taken = next_;
+      read.room.notify_one();
+      if (read.joiners == 0) {
+        read.joinable = false;
+        return std::move(slot);
+      }
+    } else if (read.done && read_.use_count() == 1) {
+      return std::move(slot);
+    }
+    ManagementObject copy = slot;
+    lock.unlock();
+    return copy;
+  }
+
   std::shared_ptr<FullRead> read_;
   std::shared_ptr<const QueryPlan> plan_;
   std::thread leader_;
@@ -218,13 +253,13 @@ std::unique_ptr<ObjectStream> LocalService::execQuery(std::string_view wql) {
     std::thread leaderThread;
     if (leader)
       leaderThread = startHoldingProvider([entry, read](const std::function<void()>& locked) {
-        runFullRead(*entry, *read, locked);
+        runFullRead(*entry, *read, true, locked);
       });
     return std::make_unique<FullReadStream>(read, plan, std::move(leaderThread));
   }
   return std::make_unique<ProducedStream>(
       [entry, plan](const std::function<void()>& locked, const ProducedStream::Emit& emit) {
-        std::lock_guard lock(entry->mutex);
+        auto lock = holdProvider(*entry);
         locked();
         const auto keep = [&](ManagementObject&& object) {
           return !plan->matches(object) || emit(plan->project(std::move(object)));
@@ -233,7 +268,8 @@ std::unique_ptr<ObjectStream> LocalService::execQuery(std::string_view wql) {
           entry->provider->enumerateKey(*plan->keyText(), plan->wanted(), keep);
         else
           entry->provider->enumerate(plan->wanted(), keep);
-      });
+      },
+      entry->waiting);
 }
 
 std::pair<LocalService::Entry*, std::string> LocalService::resolvePath(
@@ -251,7 +287,7 @@ ManagementObject LocalService::getObject(std::string_view objectPath) {
   auto resolved = resolvePath(objectPath);
   Entry* entry = resolved.first;
   const std::string& key = resolved.second;
-  std::lock_guard lock(entry->mutex);
+  auto lock = holdProvider(*entry);
   auto object = guarded([&] { return entry->provider->get(key); });
   if (!object) throw notFound();
   return std::move(*object);
@@ -261,7 +297,7 @@ Value LocalService::execMethod(std::string_view objectPath, std::string_view met
   auto resolved = resolvePath(objectPath);
   Entry* entry = resolved.first;
   const std::string& key = resolved.second;
-  std::lock_guard lock(entry->mutex);
+  auto lock = holdProvider(*entry);
   return guarded([&] {
     if (!entry->provider->exists(key)) throw notFound();
     return entry->provider->invoke(key, method);
@@ -286,31 +322,50 @@ void LocalService::cancel(SubscriptionId id) {
 std::vector<ManagementObject> LocalService::readAll(size_t classIndex) {
   Entry& entry = *entries_[classIndex];
   auto [read, leader] = joinOrLead(entry);
-  if (leader) runFullRead(entry, *read, [] {});
+  if (leader) runFullRead(entry, *read, false, [] {});
   std::unique_lock lock(read->mutex);
   read->changed.wait(lock, [&] { return read->done; });
   if (read->failure) throw *read->failure;
   return read->objects;
 }
 
+std::unique_lock<std::mutex> LocalService::holdProvider(Entry& entry) {
+  ++entry.waiting;
+  std::unique_lock lock(entry.mutex);
+  --entry.waiting;
+  return lock;
+}
+
 std::pair<std::shared_ptr<LocalService::FullRead>, bool> LocalService::joinOrLead(Entry& entry) {
   std::lock_guard lock(entry.readMutex);
-  if (entry.fullRead) return {entry.fullRead, false};
+  if (entry.fullRead) {
+    std::lock_guard readLock(entry.fullRead->mutex);
+    if (entry.fullRead->joinable) {
+      ++entry.fullRead->joiners;
+      return {entry.fullRead, false};
+    }
+  }
   entry.fullRead = std::make_shared<FullRead>();
   return {entry.fullRead, true};
 }
 
-void LocalService::runFullRead(Entry& entry, FullRead& read, const std::function<void()>& locked) {
-  std::lock_guard providerLock(entry.mutex);
+void LocalService::runFullRead(Entry& entry, FullRead& read, bool streamed,
+                               const std::function<void()>& locked) {
+  auto providerLock = holdProvider(entry);
   locked();
   std::optional<ComError> failure;
   try {
     guarded([&] {
       entry.provider->enumerate(PropertySet::all(), [&](ManagementObject&& object) {
-        std::lock_guard lock(read.mutex);
+        std::unique_lock lock(read.mutex);
         read.objects.push_back(std::move(object));
         if (read.objects.size() % kHandOver == 0) read.changed.notify_all();
-        return true;
+        // A query's read that nobody joined early on stays its own, and the query sets the pace.
+        if (streamed && read.joiners == 0 && read.objects.size() >= kBacklog) read.joinable = false;
+        while (!read.joinable && !read.abandoned && entry.waiting == 0 &&
+               read.objects.size() - read.taken >= kBacklog)
+          read.room.wait_for(lock, kBacklogWait);
+        return read.joinable || !read.abandoned;
       });
     });
   } catch (const ComError& e) {
@@ -320,7 +375,7 @@ void LocalService::runFullRead(Entry& entry, FullRead& read, const std::function
     // Withdrawn while the provider is still held: a call made after an earlier call on this
     // connection (a method, say) never joins a read that began before it.
     std::lock_guard lock(entry.readMutex);
-    entry.fullRead.reset();
+    if (entry.fullRead.get() == &read) entry.fullRead.reset();
   }
   std::lock_guard lock(read.mutex);
   read.failure = std::move(failure);

@@ -5,6 +5,7 @@
 #include <future>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "core/ComError.h"
 #include "service/LazyProvider.h"
@@ -331,6 +332,59 @@ TEST(LocalServiceStreaming, AStreamEndedEarlyStopsItsEnumeration) {
   ASSERT_TRUE(stream->next());
   stream.reset();
   EXPECT_TRUE(provider.stopped) << "the enumeration ran to its end for nobody";
+}
+
+// Yields `count` objects keyed 0, 1, ..., counting them; finds one by its key at once.
+class CountingProvider final : public ClassProvider {
+ public:
+  explicit CountingProvider(int count) : count_(count) {}
+  const SchemaPtr& schema() const override { return schema_; }
+  void enumerate(const PropertySet&, const std::function<bool(ManagementObject&&)>& sink) override {
+    for (int i = 0; i < count_; ++i) {
+      ++yielded;
+      if (!sink(object(i))) return;
+    }
+  }
+  std::optional<ManagementObject> get(const std::string& key) override {
+    return object(std::stoi(key));
+  }
+  std::atomic<int> yielded{0};
+
+ private:
+  ManagementObject object(int i) const {
+    ManagementObject o(schema_);
+    o.set("K", Value::text(std::to_string(i)));
+    return o;
+  }
+  int count_;
+  SchemaPtr schema_ =
+      std::make_shared<const ClassSchema>("Counting", "K", std::vector<std::string>{"K"});
+};
+
+TEST(LocalServiceStreaming, ASlowReaderHoldsTheProviderBackAndACallMeanwhileStillGoesThrough) {
+  for (const char* wql : {"Select K From Counting", "Select * From Counting"}) {
+    SCOPED_TRACE(wql);
+    auto counting = std::make_unique<CountingProvider>(20000);
+    CountingProvider& provider = *counting;
+    ProviderList providers;
+    providers.push_back(std::move(counting));
+    LocalService service(std::move(providers));
+    auto stream = service.execQuery(wql);
+    ASSERT_TRUE(stream->next());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (provider.yielded < 200 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // room to run ahead, if it could
+    EXPECT_LT(provider.yielded, 1000) << "the provider ran ahead of its reader";
+
+    // The reader calls the provider again before it reads on: that call is not held up.
+    auto got = std::async(std::launch::async, [&] { return service.getObject("Counting='7'"); });
+    ASSERT_EQ(got.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(got.get().get("K"), Value::text("7"));
+    size_t read = 1;
+    while (stream->next()) ++read;
+    EXPECT_EQ(read, 20000u);
+  }
 }
 
 TEST(LocalServiceLazy, AProviderIsMadeByItsFirstCallAndAFailedMakeIsTriedAgain) {
