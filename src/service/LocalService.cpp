@@ -165,6 +165,7 @@ class LocalService::FullReadStream final : public ObjectStream {
     {
       std::lock_guard lock(read_->mutex);
       read_->abandoned = true;
+      if (read_->joiners == 0) read_->joinable = false;  // nobody waits for the rest
       read_->room.notify_all();
     }
     leader_.join();  // a read others joined runs to its end for them

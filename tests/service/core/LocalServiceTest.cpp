@@ -323,15 +323,18 @@ class EndlessProvider final : public ClassProvider {
 };
 
 TEST(LocalServiceStreaming, AStreamEndedEarlyStopsItsEnumeration) {
-  auto endless = std::make_unique<EndlessProvider>();
-  EndlessProvider& provider = *endless;
-  ProviderList providers;
-  providers.push_back(std::move(endless));
-  LocalService service(std::move(providers));
-  auto stream = service.execQuery("Select K From Endless");
-  ASSERT_TRUE(stream->next());
-  stream.reset();
-  EXPECT_TRUE(provider.stopped) << "the enumeration ran to its end for nobody";
+  for (const char* wql : {"Select K From Endless", "Select * From Endless"}) {
+    SCOPED_TRACE(wql);
+    auto endless = std::make_unique<EndlessProvider>();
+    EndlessProvider& provider = *endless;
+    ProviderList providers;
+    providers.push_back(std::move(endless));
+    LocalService service(std::move(providers));
+    auto stream = service.execQuery(wql);
+    ASSERT_TRUE(stream->next());
+    stream.reset();
+    EXPECT_TRUE(provider.stopped) << "the enumeration ran to its end for nobody";
+  }
 }
 
 // Yields `count` objects keyed 0, 1, ..., counting them; finds one by its key at once.
