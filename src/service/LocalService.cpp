@@ -250,7 +250,10 @@ std::unique_ptr<ObjectStream> LocalService::execQuery(std::string_view wql) {
   const EntryPtr entry = entryFor(query.className);
   auto plan = std::make_shared<const QueryPlan>(query, entry->provider->schema());
   if (plan->wanted().wantsAll() && !plan->keyText()) {
-    auto [read, leader] = joinOrLead(*entry);
+    // Plain names, not a structured binding: the lambda below captures them.
+    auto joined = joinOrLead(*entry);
+    const std::shared_ptr<FullRead> read = joined.first;
+    const bool leader = joined.second;
     std::thread leaderThread;
     if (leader)
       leaderThread = startHoldingProvider([entry, read](const std::function<void()>& locked) {
@@ -322,7 +325,9 @@ void LocalService::cancel(SubscriptionId id) {
 
 std::vector<ManagementObject> LocalService::readAll(size_t classIndex) {
   Entry& entry = *entries_[classIndex];
-  auto [read, leader] = joinOrLead(entry);
+  auto joined = joinOrLead(entry);
+  const std::shared_ptr<FullRead> read = joined.first;
+  const bool leader = joined.second;
   if (leader) runFullRead(entry, *read, false, [] {});
   std::unique_lock lock(read->mutex);
   read->changed.wait(lock, [&] { return read->done; });
