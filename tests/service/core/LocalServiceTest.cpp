@@ -234,28 +234,29 @@ TEST(LocalServiceSetup, TwoProvidersForOneClassAreRefused) {
 namespace kestrava::service {
 namespace {
 
-// Yields one object, then waits at a gate before the next; logs what is asked of it.
-class GatedProvider final : public ClassProvider {
+// Yields objects keyed 0, 1, ... up to a count, waiting at a gate after the first when it has
+// one; logs what is asked of it and counts what it yields. Finds one object by its key at once.
+class PacedProvider final : public ClassProvider {
  public:
+  PacedProvider(int count, bool gated) : count_(count), opened_(!gated) {}
   const SchemaPtr& schema() const override { return schema_; }
   void enumerate(const PropertySet&, const std::function<bool(ManagementObject&&)>& sink) override {
     log("enumerate");
-    for (int i = 0; i < 3; ++i) {
-      ManagementObject object(schema_);
-      object.set("K", Value::text(std::to_string(i)));
-      if (!sink(std::move(object))) return log("stopped");
-      if (i == 0) {
-        std::unique_lock lock(mutex_);
-        open_.wait(lock, [&] { return opened_; });
-      }
+    for (int i = 0; i < count_; ++i) {
+      ++yielded;
+      if (!sink(object(i))) return log("stopped");
+      std::unique_lock lock(mutex_);
+      open_.wait(lock, [&] { return opened_; });
     }
     log("finished");
+  }
+  std::optional<ManagementObject> get(const std::string& key) override {
+    return object(std::stoi(key));
   }
   Value invoke(const std::string&, std::string_view) override {
     log("invoke");
     return Value::integer(0);
   }
-  bool exists(const std::string&) override { return true; }
   void open() {
     std::lock_guard lock(mutex_);
     opened_ = true;
@@ -265,92 +266,6 @@ class GatedProvider final : public ClassProvider {
     std::lock_guard lock(mutex_);
     return calls_;
   }
-
- private:
-  void log(const char* call) {
-    std::lock_guard lock(mutex_);
-    calls_.emplace_back(call);
-  }
-  SchemaPtr schema_ =
-      std::make_shared<const ClassSchema>("Gated", "K", std::vector<std::string>{"K"});
-  std::mutex mutex_;
-  std::condition_variable open_;
-  bool opened_ = false;
-  std::vector<std::string> calls_;
-};
-
-TEST(LocalServiceStreaming, ObjectsComeAsYieldedAndALaterCallWaitsForTheQuery) {
-  for (const char* wql : {"Select * From Gated", "Select K From Gated"}) {
-    SCOPED_TRACE(wql);
-    auto gated = std::make_unique<GatedProvider>();
-    GatedProvider& provider = *gated;
-    ProviderList providers;
-    providers.push_back(std::move(gated));
-    LocalService service(std::move(providers));
-    auto stream = service.execQuery(wql);
-    // Issued after the query, so it runs after the query's read, however the threads run.
-    auto method =
-        std::async(std::launch::async, [&] { return service.execMethod("Gated='0'", "Go"); });
-    auto first = std::async(std::launch::async, [&] { return stream->next(); });
-    ASSERT_EQ(first.wait_for(std::chrono::seconds(5)), std::future_status::ready)
-        << "the first object waited for the whole enumeration";
-    EXPECT_EQ(first.get()->get("K"), Value::text("0"));
-    provider.open();
-    method.get();
-    EXPECT_EQ(stream->next()->get("K"), Value::text("1"));
-    EXPECT_EQ(stream->next()->get("K"), Value::text("2"));
-    EXPECT_FALSE(stream->next());
-    EXPECT_EQ(provider.calls(), (std::vector<std::string>{"enumerate", "finished", "invoke"}));
-  }
-}
-
-// Yields objects until the sink wants no more (or ten million of them).
-class EndlessProvider final : public ClassProvider {
- public:
-  const SchemaPtr& schema() const override { return schema_; }
-  void enumerate(const PropertySet&, const std::function<bool(ManagementObject&&)>& sink) override {
-    for (int i = 0; i < 10'000'000; ++i)
-      if (!sink(ManagementObject(schema_))) {
-        stopped = true;
-        return;
-      }
-  }
-  std::atomic<bool> stopped{false};
-
- private:
-  SchemaPtr schema_ =
-      std::make_shared<const ClassSchema>("Endless", "", std::vector<std::string>{"K"});
-};
-
-TEST(LocalServiceStreaming, AStreamEndedEarlyStopsItsEnumeration) {
-  for (const char* wql : {"Select K From Endless", "Select * From Endless"}) {
-    SCOPED_TRACE(wql);
-    auto endless = std::make_unique<EndlessProvider>();
-    EndlessProvider& provider = *endless;
-    ProviderList providers;
-    providers.push_back(std::move(endless));
-    LocalService service(std::move(providers));
-    auto stream = service.execQuery(wql);
-    ASSERT_TRUE(stream->next());
-    stream.reset();
-    EXPECT_TRUE(provider.stopped) << "the enumeration ran to its end for nobody";
-  }
-}
-
-// Yields `count` objects keyed 0, 1, ..., counting them; finds one by its key at once.
-class CountingProvider final : public ClassProvider {
- public:
-  explicit CountingProvider(int count) : count_(count) {}
-  const SchemaPtr& schema() const override { return schema_; }
-  void enumerate(const PropertySet&, const std::function<bool(ManagementObject&&)>& sink) override {
-    for (int i = 0; i < count_; ++i) {
-      ++yielded;
-      if (!sink(object(i))) return;
-    }
-  }
-  std::optional<ManagementObject> get(const std::string& key) override {
-    return object(std::stoi(key));
-  }
   std::atomic<int> yielded{0};
 
  private:
@@ -359,29 +274,81 @@ class CountingProvider final : public ClassProvider {
     o.set("K", Value::text(std::to_string(i)));
     return o;
   }
-  int count_;
+  void log(const char* call) {
+    std::lock_guard lock(mutex_);
+    calls_.emplace_back(call);
+  }
   SchemaPtr schema_ =
-      std::make_shared<const ClassSchema>("Counting", "K", std::vector<std::string>{"K"});
+      std::make_shared<const ClassSchema>("Paced", "K", std::vector<std::string>{"K"});
+  int count_;
+  std::mutex mutex_;
+  std::condition_variable open_;
+  bool opened_;
+  std::vector<std::string> calls_;
 };
 
-TEST(LocalServiceStreaming, ASlowReaderHoldsTheProviderBackAndACallMeanwhileStillGoesThrough) {
-  for (const char* wql : {"Select K From Counting", "Select * From Counting"}) {
-    SCOPED_TRACE(wql);
-    auto counting = std::make_unique<CountingProvider>(20000);
-    CountingProvider& provider = *counting;
+// A service over one paced provider.
+struct PacedService {
+  PacedService(int count, bool gated) {
+    auto owned = std::make_unique<PacedProvider>(count, gated);
+    provider = owned.get();
     ProviderList providers;
-    providers.push_back(std::move(counting));
-    LocalService service(std::move(providers));
-    auto stream = service.execQuery(wql);
+    providers.push_back(std::move(owned));
+    service = std::make_unique<LocalService>(std::move(providers));
+  }
+  PacedProvider* provider;
+  std::unique_ptr<LocalService> service;
+};
+
+TEST(LocalServiceStreaming, ObjectsComeAsYieldedAndALaterCallWaitsForTheQuery) {
+  for (const char* wql : {"Select * From Paced", "Select K From Paced"}) {
+    SCOPED_TRACE(wql);
+    PacedService paced(3, true);
+    auto stream = paced.service->execQuery(wql);
+    // Issued after the query, so it runs after the query's read, however the threads run.
+    auto method = std::async(std::launch::async,
+                             [&] { return paced.service->execMethod("Paced='0'", "Go"); });
+    auto first = std::async(std::launch::async, [&] { return stream->next(); });
+    ASSERT_EQ(first.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "the first object waited for the whole enumeration";
+    EXPECT_EQ(first.get()->get("K"), Value::text("0"));
+    paced.provider->open();
+    method.get();
+    EXPECT_EQ(stream->next()->get("K"), Value::text("1"));
+    EXPECT_EQ(stream->next()->get("K"), Value::text("2"));
+    EXPECT_FALSE(stream->next());
+    EXPECT_EQ(paced.provider->calls(),
+              (std::vector<std::string>{"enumerate", "finished", "invoke"}));
+  }
+}
+
+TEST(LocalServiceStreaming, AStreamEndedEarlyStopsItsEnumeration) {
+  for (const char* wql : {"Select K From Paced", "Select * From Paced"}) {
+    SCOPED_TRACE(wql);
+    PacedService paced(10'000'000, false);
+    auto stream = paced.service->execQuery(wql);
+    ASSERT_TRUE(stream->next());
+    stream.reset();
+    EXPECT_EQ(paced.provider->calls(), (std::vector<std::string>{"enumerate", "stopped"}))
+        << "the enumeration ran to its end for nobody";
+  }
+}
+
+TEST(LocalServiceStreaming, ASlowReaderHoldsTheProviderBackAndACallMeanwhileStillGoesThrough) {
+  for (const char* wql : {"Select K From Paced", "Select * From Paced"}) {
+    SCOPED_TRACE(wql);
+    PacedService paced(20000, false);
+    auto stream = paced.service->execQuery(wql);
     ASSERT_TRUE(stream->next());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (provider.yielded < 200 && std::chrono::steady_clock::now() < deadline)
+    while (paced.provider->yielded < 200 && std::chrono::steady_clock::now() < deadline)
       std::this_thread::yield();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));  // room to run ahead, if it could
-    EXPECT_LT(provider.yielded, 1000) << "the provider ran ahead of its reader";
+    EXPECT_LT(paced.provider->yielded, 1000) << "the provider ran ahead of its reader";
 
     // The reader calls the provider again before it reads on: that call is not held up.
-    auto got = std::async(std::launch::async, [&] { return service.getObject("Counting='7'"); });
+    auto got =
+        std::async(std::launch::async, [&] { return paced.service->getObject("Paced='7'"); });
     ASSERT_EQ(got.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_EQ(got.get().get("K"), Value::text("7"));
     size_t read = 1;
