@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
   const int queries = argc > 2 ? std::atoi(argv[2]) : 3;
   auto service = serviceFor(varLog);
   for (int i = 0; i < queries; ++i)
-    timed(*service, "Select * From Win32_NTEventLogFile", i == 0 ? "Select *, first" : "Select *, again");
+    timed(*service, "Select * From Win32_NTEventLogFile",
+          i == 0 ? "Select *, first" : "Select *, again");
   if (argc > 3) {
     auto fresh = serviceFor(varLog);
     timed(*fresh,
