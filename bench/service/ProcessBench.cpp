@@ -3,6 +3,7 @@
 // program starts (KESTRAVA_BENCH_PROCESSES overrides the count) and kills when it ends.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
@@ -106,6 +107,16 @@ void BM_ProviderAllProperties(benchmark::State& state) {
   }
   state.counters["processes"] = static_cast<double>(count);
   state.counters["cpu_ms"] = cpu / double(state.iterations());
+  // What one process row costs while it is held: every object kept, the heap measured around it.
+  const size_t before = ::mallinfo2().uordblks;
+  std::vector<ManagementObject> held;
+  provider.enumerate(PropertySet::all(), [&](ManagementObject&& o) {
+    held.push_back(std::move(o));
+    return true;
+  });
+  const size_t after = ::mallinfo2().uordblks;
+  state.counters["bytes_per_row"] =
+      held.empty() ? 0 : double(after - before) / static_cast<double>(held.size());
 }
 
 void BM_ProviderNameOnly(benchmark::State& state) {

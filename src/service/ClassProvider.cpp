@@ -2,6 +2,11 @@
 
 namespace kestrava::service {
 
+void ClassProvider::enumerateKey(std::string_view, const PropertySet& wanted,
+                                 const std::function<bool(ManagementObject&&)>& sink) {
+  enumerate(wanted, sink);
+}
+
 std::optional<ManagementObject> ClassProvider::get(const std::string& key) {
   const auto keyIndex = schema()->indexOf(schema()->keyProperty());
   std::optional<ManagementObject> found;

@@ -46,6 +46,12 @@ class ClassProvider {
   virtual void enumerate(const PropertySet& wanted,
                          const std::function<bool(ManagementObject&&)>& sink) = 0;
 
+  // As enumerate, for a query whose Where clause needs the key to equal keyText (as a Where clause
+  // compares texts: without regard to case). A provider that can find those instances alone
+  // reads nothing else; the default enumerates everything and leaves the choice to the caller.
+  virtual void enumerateKey(std::string_view keyText, const PropertySet& wanted,
+                            const std::function<bool(ManagementObject&&)>& sink);
+
   // The one instance whose key property has this text value; nullopt when there is none.
   // The default enumerates and compares the key.
   virtual std::optional<ManagementObject> get(const std::string& key);

@@ -1,6 +1,6 @@
 #include "service/LikePattern.h"
 
-#include <cstdint>
+#include <algorithm>
 
 #include "service/ServiceErrors.h"
 #include "service/Utf8.h"
@@ -8,30 +8,41 @@
 namespace kestrava::service {
 
 LikePattern::LikePattern(std::string_view pattern) {
+  if (pattern.size() > kMaxPatternBytes) throw invalidQuery();
+  std::vector<size_t> cuts{0};  // element index where each segment begins, then the end
   size_t pos = 0;
   while (pos < pattern.size()) {
     const char c = pattern[pos];
+    Element e;
     if (c == '%') {
       ++pos;
-      // Consecutive runs match what one run matches.
-      if (elements_.empty() || elements_.back().kind != Kind::AnyRun)
-        elements_.push_back({Kind::AnyRun});
-    } else if (c == '_') {
-      ++pos;
-      elements_.push_back({Kind::AnyOne});
-    } else if (c == '[') {
-      pos = compileSet(pattern, pos + 1);
-    } else {
-      Element e{Kind::Literal};
-      e.literal = foldCase(decodeUtf8(pattern, pos));
-      elements_.push_back(e);
+      hasRun_ = true;
+      cuts.push_back(elements_.size());
+      continue;
     }
+    if (c == '_') {
+      ++pos;
+      e.any = true;
+    } else if (c == '[') {
+      pos = compileSet(pattern, pos + 1, e);
+    } else {
+      const char32_t literal = foldCase(decodeUtf8(pattern, pos));
+      e.firstRange = ranges_.size();
+      e.rangeCount = 1;
+      ranges_.push_back({literal, literal});
+    }
+    elements_.push_back(e);
+  }
+  cuts.push_back(elements_.size());
+  for (size_t i = 0; i + 1 < cuts.size(); ++i) {
+    const bool edge = i == 0 || i + 2 == cuts.size();
+    // An empty segment between two % matches anywhere; the first and last keep their places.
+    if (edge || cuts[i] != cuts[i + 1]) compileSegment(cuts[i], cuts[i + 1]);
   }
 }
 
 // Reads a set after its '[' up to the closing ']'; returns the position after it.
-size_t LikePattern::compileSet(std::string_view pattern, size_t pos) {
-  Element e{Kind::Set};
+size_t LikePattern::compileSet(std::string_view pattern, size_t pos, Element& e) {
   e.firstRange = ranges_.size();
   if (pos < pattern.size() && pattern[pos] == '^') {
     e.negated = true;
@@ -51,55 +62,99 @@ size_t LikePattern::compileSet(std::string_view pattern, size_t pos) {
   }
   if (pos >= pattern.size()) throw invalidQuery();
   e.rangeCount = ranges_.size() - e.firstRange;
-  elements_.push_back(e);
   return pos + 1;
 }
 
-bool LikePattern::matchesOne(const Element& element, char32_t c) const {
-  switch (element.kind) {
-    case Kind::Literal:
-      return element.literal == c;
-    case Kind::AnyOne:
-      return true;
-    case Kind::Set: {
-      bool in = false;
-      for (size_t i = 0; i < element.rangeCount && !in; ++i) {
-        const Range& r = ranges_[element.firstRange + i];
-        in = c >= r.first && c <= r.last;
-      }
-      return in != element.negated;
-    }
-    case Kind::AnyRun:
-      break;
-  }
-  return false;
+bool LikePattern::accepts(const Element& element, char32_t c) const {
+  if (element.any) return true;
+  const auto first = ranges_.begin() + static_cast<ptrdiff_t>(element.firstRange);
+  const bool in = std::any_of(first, first + static_cast<ptrdiff_t>(element.rangeCount),
+                              [c](const Range& r) { return c >= r.first && c <= r.last; });
+  return in != element.negated;
 }
 
-// Wildcard matching with one backtrack point: on a mismatch, the last % takes one more character.
-bool LikePattern::matches(std::string_view text) const {
-  size_t e = 0, t = 0;
-  size_t starElement = SIZE_MAX, starText = 0;
-  while (t < text.size()) {
-    if (e < elements_.size() && elements_[e].kind == Kind::AnyRun) {
-      starElement = e++;
-      starText = t;
-      continue;
-    }
-    size_t next = t;
-    const char32_t c = foldCase(decodeUtf8(text, next));
-    if (e < elements_.size() && matchesOne(elements_[e], c)) {
-      ++e;
-      t = next;
-    } else if (starElement != SIZE_MAX) {
-      e = starElement + 1;
-      decodeUtf8(text, starText);
-      t = starText;
-    } else {
-      return false;
+// Masks for every ASCII character, and for each interval of other code points in which no
+// element changes its answer.
+void LikePattern::compileSegment(size_t firstElement, size_t lastElement) {
+  Segment s;
+  s.length = lastElement - firstElement;
+  s.words = (s.length + kWordBits - 1) / kWordBits;
+  const auto setBits = [&](size_t maskOffset, char32_t c) {
+    for (size_t i = 0; i < s.length; ++i)
+      if (accepts(elements_[firstElement + i], c))
+        masks_[maskOffset + i / kWordBits] |= uint64_t{1} << (i % kWordBits);
+  };
+
+  s.asciiMasks = masks_.size();
+  masks_.resize(masks_.size() + kAsciiEnd * s.words);
+  for (char32_t c = 0; c < kAsciiEnd; ++c) setBits(s.asciiMasks + c * s.words, c);
+
+  s.firstBreak = breaks_.size();
+  for (size_t i = firstElement; i < lastElement; ++i) {
+    const Element& e = elements_[i];
+    for (size_t r = e.firstRange; r < e.firstRange + e.rangeCount; ++r) {
+      if (ranges_[r].last < kAsciiEnd) continue;
+      if (ranges_[r].first > kAsciiEnd) breaks_.push_back(ranges_[r].first);
+      breaks_.push_back(ranges_[r].last + 1);
     }
   }
-  while (e < elements_.size() && elements_[e].kind == Kind::AnyRun) ++e;
-  return e == elements_.size();
+  const auto begin = breaks_.begin() + static_cast<ptrdiff_t>(s.firstBreak);
+  std::sort(begin, breaks_.end());
+  breaks_.erase(std::unique(begin, breaks_.end()), breaks_.end());
+  s.breakCount = breaks_.size() - s.firstBreak;
+
+  s.otherMasks = masks_.size();
+  masks_.resize(masks_.size() + (s.breakCount + 1) * s.words);
+  for (size_t k = 0; k <= s.breakCount; ++k)
+    setBits(s.otherMasks + k * s.words, k == 0 ? kAsciiEnd : breaks_[s.firstBreak + k - 1]);
+  segments_.push_back(s);
+}
+
+const uint64_t* LikePattern::maskOf(const Segment& s, char32_t c) const {
+  if (c < kAsciiEnd) return &masks_[s.asciiMasks + c * s.words];
+  const auto begin = breaks_.begin() + static_cast<ptrdiff_t>(s.firstBreak);
+  const auto k = std::upper_bound(begin, begin + static_cast<ptrdiff_t>(s.breakCount), c) - begin;
+  return &masks_[s.otherMasks + static_cast<size_t>(k) * s.words];
+}
+
+// The segment at pos exactly; pos moves past it.
+bool LikePattern::matchesAt(const Segment& s, std::string_view text, size_t& pos) const {
+  for (size_t i = 0; i < s.length; ++i) {
+    if (pos >= text.size()) return false;
+    const uint64_t* mask = maskOf(s, foldCase(decodeUtf8(text, pos)));
+    if (!(mask[i / kWordBits] >> (i % kWordBits) & 1)) return false;
+  }
+  return true;
+}
+
+// The segment's leftmost occurrence at or after pos, pos then past it; with toEnd, whether one
+// ends where the text ends. Bit i of the state: the last i + 1 characters match elements 0..i.
+bool LikePattern::findIn(const Segment& s, std::string_view text, size_t& pos, bool toEnd) const {
+  if (s.length == 0) return true;
+  uint64_t state[kMaxWords];
+  std::fill_n(state, s.words, 0);
+  const size_t lastWord = (s.length - 1) / kWordBits;
+  const uint64_t lastBit = uint64_t{1} << ((s.length - 1) % kWordBits);
+  while (pos < text.size()) {
+    const uint64_t* mask = maskOf(s, foldCase(decodeUtf8(text, pos)));
+    uint64_t carry = 1;  // a match may begin at every character
+    for (size_t w = 0; w < s.words; ++w) {
+      const uint64_t before = state[w];
+      state[w] = ((before << 1) | carry) & mask[w];
+      carry = before >> (kWordBits - 1);
+    }
+    if (!toEnd && (state[lastWord] & lastBit)) return true;
+  }
+  return toEnd && (state[lastWord] & lastBit);
+}
+
+bool LikePattern::matches(std::string_view text) const {
+  size_t pos = 0;
+  if (!matchesAt(segments_.front(), text, pos)) return false;
+  if (!hasRun_) return pos == text.size();
+  for (size_t i = 1; i + 1 < segments_.size(); ++i)
+    if (!findIn(segments_[i], text, pos, false)) return false;
+  return findIn(segments_.back(), text, pos, true);
 }
 
 }  // namespace kestrava::service

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,6 +29,8 @@ class LocalService final : public Connection {
     // Bounds on a notification query's Within: no busy polling, no overflowing clock.
     std::chrono::milliseconds shortestInterval{10};
     std::chrono::hours longestInterval{24};
+    // What the poller schedules its reads by; the steady clock when null.
+    std::shared_ptr<PollerClock> clock;
   };
 
   explicit LocalService(ProviderList providers) : LocalService(std::move(providers), Options()) {}
@@ -41,33 +45,48 @@ class LocalService final : public Connection {
 
  private:
   // One read of every instance with every property, shared by the callers that meet it: the
-  // poller's read and a Select * that overlap do the work once.
+  // poller's read and a Select * that overlap do the work once. Objects are added as the
+  // provider yields them, so a query hands each on as soon as it is there. A read that a query
+  // leads, and that nobody joined before the query took its first object, can no longer be
+  // joined: the query then takes its objects instead of copying them, and sets the pace.
   struct FullRead {
     std::mutex mutex;
-    std::condition_variable finished;
+    std::condition_variable changed;  // objects came, or the read is done
+    std::condition_variable room;     // the leading query took objects, or gave up
     bool done = false;
     std::vector<ManagementObject> objects;
-    std::optional<ComError> failure;
-  };
-  struct FullReadResult {
-    std::vector<ManagementObject> objects;
     std::optional<ComError> failure;  // the objects before it are still good
+    size_t joiners = 0;
+    bool joinable = true;
+    size_t taken = 0;        // objects the leading query has handed on
+    bool abandoned = false;  // the leading query ended early
   };
   struct Entry {
     std::unique_ptr<ClassProvider> provider;
     std::mutex mutex;                    // one call at a time per provider
+    std::atomic<int> waiting{0};         // calls waiting for the provider
     std::mutex readMutex;                // guards fullRead
     std::shared_ptr<FullRead> fullRead;  // the full read under way, if any
   };
+  using EntryPtr = std::shared_ptr<Entry>;  // shared with the streams, which may outlive this
+  class FullReadStream;
 
-  Entry& entryFor(std::string_view className);
+  const EntryPtr& entryFor(std::string_view className);
   size_t indexOf(std::string_view className) const;
   std::pair<Entry*, std::string> resolvePath(std::string_view objectPath);
   std::vector<ManagementObject> readAll(size_t classIndex);
-  FullReadResult readEverything(Entry& entry);
+  // Takes the provider. A query that holds it and waits for its reader to catch up stops
+  // waiting while a call waits here, so a reader that calls again first is never stuck.
+  static std::unique_lock<std::mutex> holdProvider(Entry& entry);
+  // The full read under way, or a new one and true: the caller is to run it.
+  static std::pair<std::shared_ptr<FullRead>, bool> joinOrLead(Entry& entry);
+  // Runs a full read this caller leads; locked() is called once the provider is held. A read
+  // that a query streams (streamed) may become the query's alone.
+  static void runFullRead(Entry& entry, FullRead& read, bool streamed,
+                          const std::function<void()>& locked);
 
   Options options_;
-  std::vector<std::unique_ptr<Entry>> entries_;
+  std::vector<EntryPtr> entries_;
   std::unordered_map<std::string, size_t> byName_;  // lower-case class name -> entry
   NotificationPoller poller_;                       // last: stops before the providers go
 };

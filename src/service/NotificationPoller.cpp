@@ -11,7 +11,8 @@ std::string keyText(const Value& key) {
 }
 }  // namespace
 
-NotificationPoller::NotificationPoller(Reader reader) : reader_(std::move(reader)) {}
+NotificationPoller::NotificationPoller(Reader reader, std::shared_ptr<PollerClock> clock)
+    : reader_(std::move(reader)), clock_(clock ? std::move(clock) : PollerClock::steady()) {}
 
 NotificationPoller::~NotificationPoller() {
   {
@@ -33,7 +34,7 @@ SubscriptionId NotificationPoller::add(size_t classIndex, Clock::duration interv
   const SubscriptionId id = ++nextId_;
   subscriptions_[id] = {classIndex, interval,
                         std::make_shared<const EventCallback>(std::move(callback))};
-  const auto now = Clock::now();
+  const auto now = clock_->now();
   auto [it, isNew] = watched_.try_emplace(classIndex);
   Watched& watched = it->second;
   if (isNew) {
@@ -101,8 +102,8 @@ void NotificationPoller::run() {
     if (due == watched_.end()) break;
     // A copy: the class may stop being watched while this thread waits.
     const Clock::time_point deadline = due->second.nextDue;
-    if (Clock::now() < deadline) {
-      wakeup_.wait_until(lock, deadline);
+    if (clock_->now() < deadline) {
+      clock_->waitUntil(wakeup_, lock, deadline);
       continue;
     }
     pollOnce(due->first, lock);
@@ -111,7 +112,7 @@ void NotificationPoller::run() {
 }
 
 void NotificationPoller::pollOnce(size_t classIndex, std::unique_lock<std::mutex>& lock) {
-  watched_[classIndex].nextDue = Clock::now() + watched_[classIndex].interval;
+  watched_[classIndex].nextDue = clock_->now() + watched_[classIndex].interval;
   lock.unlock();
   std::vector<ManagementObject> objects;
   bool read = true;
@@ -124,7 +125,7 @@ void NotificationPoller::pollOnce(size_t classIndex, std::unique_lock<std::mutex
   auto it = watched_.find(classIndex);
   if (it == watched_.end() || stopping_) return;
   // A read slower than the interval must not turn into back-to-back reads.
-  const auto now = Clock::now();
+  const auto now = clock_->now();
   if (now > it->second.nextDue) it->second.nextDue = now + it->second.interval;
   if (!read) return;
   auto events = compare(it->second, std::move(objects));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/Connection.h"
+#include "service/PollerClock.h"
 
 namespace kestrava::service {
 
@@ -31,7 +32,8 @@ class NotificationPoller {
   // Reads every instance of a class, all properties; may throw (that poll is then skipped).
   using Reader = std::function<std::vector<ManagementObject>(size_t classIndex)>;
 
-  explicit NotificationPoller(Reader reader);
+  // Reads are scheduled by the clock; the steady clock when none is given.
+  explicit NotificationPoller(Reader reader, std::shared_ptr<PollerClock> clock = nullptr);
   ~NotificationPoller();
   NotificationPoller(const NotificationPoller&) = delete;
   NotificationPoller& operator=(const NotificationPoller&) = delete;
@@ -64,6 +66,7 @@ class NotificationPoller {
   void recomputeInterval(size_t classIndex);
 
   Reader reader_;
+  std::shared_ptr<PollerClock> clock_;
   mutable std::mutex mutex_;
   std::condition_variable wakeup_;     // a subscription came or went, or stopping
   std::condition_variable delivered_;  // a callback returned

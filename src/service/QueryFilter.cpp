@@ -111,6 +111,20 @@ size_t QueryFilter::compile(const WqlCondition& condition, const ClassSchema& sc
   return nodes_.size() - 1;
 }
 
+std::optional<std::string> QueryFilter::requiredText(size_t property) const {
+  const auto pins = [&](size_t index) {
+    const Node& n = nodes_[index];
+    return n.kind == Kind::Compare && n.comparison == Comparison::Equal && n.property == property &&
+           n.literal.kind == Value::Kind::Text;
+  };
+  const Node& root = nodes_[root_];
+  if (pins(root_)) return root.literal.text;
+  if (root.kind == Kind::And)
+    for (size_t operand : root.operands)
+      if (pins(operand)) return nodes_[operand].literal.text;
+  return std::nullopt;
+}
+
 bool QueryFilter::matches(const ManagementObject& object) const {
   return evaluate(root_, object);
 }

@@ -30,6 +30,10 @@ class QueryFilter {
   // Schema positions the clause reads, each once.
   const std::vector<size_t>& properties() const { return properties_; }
 
+  // The text the property must equal for any object to match (`P = 'text'`, alone or as a term
+  // of an And); nullopt when the clause does not pin it.
+  std::optional<std::string> requiredText(size_t property) const;
+
   struct Number {
     bool isInteger = true;
     int64_t integer = 0;

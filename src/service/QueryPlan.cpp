@@ -7,7 +7,11 @@
 namespace kestrava::service {
 
 QueryPlan::QueryPlan(const SelectQuery& query, const SchemaPtr& schema) {
-  if (query.where) filter_.emplace(*query.where, *schema);
+  if (query.where) {
+    filter_.emplace(*query.where, *schema);
+    if (auto keyIndex = schema->indexOf(schema->keyProperty()))
+      keyText_ = filter_->requiredText(*keyIndex);
+  }
   if (query.properties.empty()) return;  // Select *: every property, delivered as read
 
   std::vector<bool> wanted(schema->size(), false);

@@ -20,6 +20,8 @@ class QueryPlan {
   QueryPlan(const SelectQuery& query, const SchemaPtr& schema);
 
   const PropertySet& wanted() const { return wanted_; }
+  // The text the key must equal for an object to match, where the Where clause pins it.
+  const std::optional<std::string>& keyText() const { return keyText_; }
   bool matches(const ManagementObject& object) const {
     return !filter_ || filter_->matches(object);
   }
@@ -29,6 +31,7 @@ class QueryPlan {
  private:
   std::optional<QueryFilter> filter_;
   PropertySet wanted_;
+  std::optional<std::string> keyText_;
   SchemaPtr projected_;          // null for Select *
   std::vector<size_t> sources_;  // projected position -> class schema position
 };

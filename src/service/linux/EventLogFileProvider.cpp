@@ -5,13 +5,17 @@
 #include <unistd.h>
 #include <utmp.h>
 
+#include <algorithm>
 #include <array>
+#include <map>
 
+#include "service/Utf8.h"
 #include "service/linux/CimDateTime.h"
 #include "service/linux/FileAccess.h"
 #include "service/linux/HostInfo.h"
 #include "service/linux/LogRecords.h"
 #include "service/linux/LogTree.h"
+#include "service/linux/MountGuard.h"
 #include "service/linux/MountInfo.h"
 #include "service/linux/PropertyTable.h"
 #include "service/linux/Utf8Text.h"
@@ -19,10 +23,12 @@
 namespace kestrava::service::linuxsys {
 
 namespace {
+// What the logs of one enumeration share, fixed before any is read, so that the mount guard's
+// threads may read it at once.
 struct LogContext {
-  const SystemRoot& root;
-  Lazy<std::string> hostname;
-  Lazy<std::vector<MountEntry>> mounts;
+  std::string hostname;
+  std::vector<MountEntry> mounts;
+  std::shared_ptr<LogCountCache> counts;
 };
 
 // The open file and its first bytes, read once for the kind and the record count.
@@ -31,12 +37,14 @@ struct FileHead {
   std::string bytes;
 };
 
-// One log file; its metadata and contents are read on first use.
+// One log file; its metadata and contents are read on first use, on a thread of the mount guard
+// (progress). Without progress, its mount did not answer and only what its name tells is known.
 struct LogRecord {
-  LogContext& context;
+  const LogContext& context;
   const std::string& rel;
   const std::string& key;
-  std::string path;
+  const std::string& path;
+  MountGuard::Progress* progress;
   Lazy<std::optional<struct statx>> meta;
   Lazy<std::optional<FileHead>> head;
   Lazy<std::optional<int64_t>> records;
@@ -45,6 +53,7 @@ struct LogRecord {
   const struct statx* stat() {
     const auto& m = meta.get([&]() -> std::optional<struct statx> {
       struct statx sx {};
+      if (!progress) return std::nullopt;
       if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
                   &sx) != 0)
         return std::nullopt;
@@ -54,6 +63,7 @@ struct LogRecord {
   }
   FileHead* fileHead() {
     auto& h = head.get([&]() -> std::optional<FileHead> {
+      if (!progress) return std::nullopt;
       UniqueFd fd = openAt(AT_FDCWD, path.c_str(), O_NOFOLLOW | O_NONBLOCK);
       if (!fd) return std::nullopt;  // a log the user may not read
       std::string bytes(4096, '\0');
@@ -70,15 +80,28 @@ struct LogRecord {
     return h ? std::optional(classifyLog(rel, h->bytes)) : std::nullopt;
   }
   std::optional<int64_t> recordCount();
+  std::optional<int64_t> countTextLines(int fd);
   const MountEntry* containingMount();
 };
+
+// Counted up to the size of the identity it is remembered by, so the two always agree.
+std::optional<int64_t> LogRecord::countTextLines(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return std::nullopt;
+  const FileIdentity identity{st.st_dev, st.st_ino, static_cast<uint64_t>(st.st_size),
+                              st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+  if (auto known = context.counts->find(identity)) return known;
+  auto lines = countLines(fd, identity.size, [this] { return progress->tick(); });
+  if (lines) context.counts->store(identity, *lines);
+  return lines;
+}
 
 std::optional<int64_t> LogRecord::recordCount() {
   return records.get([&]() -> std::optional<int64_t> {
     auto k = kind();
     FileHead* h = fileHead();
     if (!k || !h) return std::nullopt;
-    if (*k == LogKind::Text) return countLines(h->fd.get(), kMaxCountedLogBytes);
+    if (*k == LogKind::Text) return countTextLines(h->fd.get());
     if (*k == LogKind::Journal) {
       std::string header(kJournalHeaderSize, '\0');
       ssize_t n = ::pread(h->fd.get(), header.data(), header.size(), 0);
@@ -97,12 +120,8 @@ const MountEntry* LogRecord::containingMount() {
   return mount.get([&]() -> const MountEntry* {
     const struct statx* s = stat();
     if (!s) return nullptr;
-    const auto& mounts = context.mounts.get([&] {
-      auto text = readFile(joinPath(context.root.proc, "self/mountinfo"), 16 << 20);
-      return text ? parseMountInfo(*text) : std::vector<MountEntry>{};
-    });
     const MountEntry* best = nullptr;
-    for (const auto& m : mounts) {
+    for (const auto& m : context.mounts) {
       if (m.major != s->stx_dev_major || m.minor != s->stx_dev_minor) continue;
       const bool prefix = m.mountPoint == "/" || path.starts_with(m.mountPoint + "/");
       if (!best || (prefix && m.mountPoint.size() > best->mountPoint.size())) best = &m;
@@ -132,6 +151,7 @@ Value attribute(LogRecord& r, uint64_t attr) {
 }
 
 Value access(LogRecord& r, int mode) {
+  if (!r.progress) return Value::null();
   return Value::boolean(::faccessat(AT_FDCWD, r.path.c_str(), mode, AT_EACCESS) == 0);
 }
 
@@ -156,11 +176,7 @@ constexpr auto kProperties = std::to_array<P>({
     {"CreationClassName", [](LogRecord&) { return Value::text("Win32_NTEventLogFile"); }},
     {"CreationDate", [](LogRecord& r) { return fileTime(r, &statx::stx_btime, STATX_BTIME); }},
     {"CSCreationClassName", [](LogRecord&) { return Value::text("Win32_ComputerSystem"); }},
-    {"CSName",
-     [](LogRecord& r) {
-       return nonEmptyTextOrNull(
-           r.context.hostname.get([&] { return HostInfo::read(r.context.root).hostname; }));
-     }},
+    {"CSName", [](LogRecord& r) { return nonEmptyTextOrNull(r.context.hostname); }},
     {"Description", fullPath},
     {"Drive",
      [](LogRecord& r) {
@@ -217,25 +233,145 @@ constexpr auto kProperties = std::to_array<P>({
     {"Version", [](LogRecord&) { return nullValue(); }},
     {"Writeable", [](LogRecord& r) { return access(r, W_OK); }},
 });
-}  // namespace
 
-EventLogFileProvider::EventLogFileProvider(SystemRoot root) : root_(std::move(root)) {}
-
-const SchemaPtr& EventLogFileProvider::schema() const {
+const SchemaPtr& logSchema() {
   static const SchemaPtr s =
       makeSchema<LogRecord>("Win32_NTEventLogFile", "LogFileName", kProperties);
   return s;
 }
 
+// The parts of the log tree, one per mount: the log directory's own mount, and each mount
+// whose mount point lies below it. Mount points are compared as written, without resolving.
+struct LogPart {
+  LogTreePart tree;
+  std::string mount;
+};
+
+std::vector<LogPart> logParts(std::string varLog, const std::vector<MountEntry>& mounts) {
+  while (varLog.size() > 1 && varLog.back() == '/') varLog.pop_back();
+  std::map<std::string, const MountEntry*> visible;  // the last mount on a mount point is seen
+  for (const auto& m : mounts) visible[m.mountPoint] = &m;
+  const MountEntry* own = nullptr;
+  std::vector<LogPart> parts(1);
+  for (const auto& [point, m] : visible) {
+    if (varLog == point || point == "/" || varLog.starts_with(point + "/")) {
+      if (!own || point.size() > own->mountPoint.size()) own = m;
+    } else if (point.starts_with(varLog + "/")) {
+      const std::string prefix = point.substr(varLog.size() + 1) + "/";
+      const int depth = static_cast<int>(std::count(prefix.begin(), prefix.end(), '/'));
+      parts.push_back({{point, prefix, depth, {}}, mountKey(*m)});
+    }
+  }
+  parts[0] = {{varLog, "", 0, {}}, own ? mountKey(*own) : std::string()};
+  for (auto& part : parts)
+    for (const auto& other : parts)
+      if (other.tree.prefix.size() > part.tree.prefix.size())
+        part.tree.stopAt.push_back(other.tree.prefix);
+  return parts;
+}
+}  // namespace
+
+EventLogFileProvider::EventLogFileProvider(SystemRoot root, std::shared_ptr<LogCountCache> counts)
+    : root_(std::move(root)),
+      counts_(counts ? std::move(counts) : std::make_shared<LogCountCache>()) {
+  if (!root_.mountGuard) root_.mountGuard = std::make_shared<MountGuard>();
+}
+
+const SchemaPtr& EventLogFileProvider::schema() const {
+  return logSchema();
+}
+
 void EventLogFileProvider::enumerate(const PropertySet& wanted,
                                      const std::function<bool(ManagementObject&&)>& sink) {
-  const std::vector<std::string> files = scanLogTree(root_.varLog);
-  const std::vector<std::string> keys = assignLogKeys(files);
-  LogContext context{root_, {}, {}};
+  const bool complete = enumerateWhere(wanted, sink, [](const std::string&) { return true; });
+  // Counts of logs that have changed or gone are forgotten once every log has been counted.
+  if (complete && wanted.wants(*schema()->indexOf("NumberOfRecords"))) counts_->sweep();
+}
+
+void EventLogFileProvider::enumerateKey(std::string_view keyText, const PropertySet& wanted,
+                                        const std::function<bool(ManagementObject&&)>& sink) {
+  enumerateWhere(wanted, sink,
+                 [&](const std::string& key) { return compareFolded(key, keyText) == 0; });
+}
+
+std::optional<ManagementObject> EventLogFileProvider::get(const std::string& key) {
+  std::optional<ManagementObject> found;
+  enumerateWhere(
+      PropertySet::all(),
+      [&](ManagementObject&& object) {
+        found = std::move(object);
+        return false;
+      },
+      [&](const std::string& k) { return k == key; });
+  return found;
+}
+
+// The tree is listed, then the logs are read, each on a thread of the mount guard: a log on a
+// mount that does not answer keeps what its name tells and has the rest null, and the logs
+// below a mount point that does not answer are not listed.
+bool EventLogFileProvider::enumerateWhere(
+    const PropertySet& wanted, const std::function<bool(ManagementObject&&)>& sink,
+    const std::function<bool(const std::string&)>& keyWanted) {
+  constexpr int kMaxDepth = 8;
+  constexpr size_t kMaxFiles = 4096;
+  auto context = std::make_shared<LogContext>();
+  context->counts = counts_;
+  if (wanted.wants(*schema()->indexOf("CSName")))
+    context->hostname = HostInfo::read(root_).hostname;
+  if (auto text = readFile(joinPath(root_.proc, "self/mountinfo"), 16 << 20))
+    context->mounts = parseMountInfo(*text);
+
+  const std::vector<LogPart> parts = logParts(root_.varLog, context->mounts);
+  auto listed = std::make_shared<std::vector<std::vector<std::string>>>(parts.size());
+  std::vector<MountGuard::Call> scans;
+  for (size_t i = 0; i < parts.size(); ++i)
+    scans.push_back({parts[i].mount, [listed, i, tree = parts[i].tree](MountGuard::Progress& p) {
+                       (*listed)[i] =
+                           scanLogTreePart(tree, kMaxDepth, kMaxFiles, [&p] { return p.tick(); });
+                     }});
+  const std::vector<bool> scanned = root_.mountGuard->run(std::move(scans));
+
+  struct File {
+    std::string rel, key, path;
+    size_t part;
+  };
+  std::vector<File> files;
+  for (size_t i = 0; i < parts.size(); ++i)
+    if (scanned[i])
+      for (auto& rel : (*listed)[i]) files.push_back({std::move(rel), {}, {}, i});
+  std::sort(files.begin(), files.end(), [](const File& a, const File& b) { return a.rel < b.rel; });
+  if (files.size() > kMaxFiles) files.resize(kMaxFiles);
+  std::vector<std::string> rels;
+  for (const File& f : files) rels.push_back(f.rel);
+  const std::vector<std::string> keys = assignLogKeys(rels);
+  auto chosen = std::make_shared<std::vector<File>>();
   for (size_t i = 0; i < files.size(); ++i) {
-    LogRecord record{context, files[i], keys[i], joinPath(root_.varLog, files[i]), {}, {}, {}, {}};
-    if (!sink(buildObject<LogRecord>(schema(), kProperties, wanted, record))) return;
+    if (!keyWanted(keys[i])) continue;
+    files[i].key = keys[i];
+    files[i].path = joinPath(root_.varLog, files[i].rel);
+    chosen->push_back(std::move(files[i]));
   }
+
+  auto objects = std::make_shared<std::vector<ManagementObject>>(chosen->size());
+  std::vector<MountGuard::Call> reads;
+  for (size_t i = 0; i < chosen->size(); ++i)
+    reads.push_back({parts[(*chosen)[i].part].mount,
+                     [objects, chosen, context, wanted, i](MountGuard::Progress& p) {
+                       const File& f = (*chosen)[i];
+                       LogRecord record{*context, f.rel, f.key, f.path, &p, {}, {}, {}, {}};
+                       (*objects)[i] =
+                           buildObject<LogRecord>(logSchema(), kProperties, wanted, record);
+                     }});
+  const std::vector<bool> read = root_.mountGuard->run(std::move(reads));
+  for (size_t i = 0; i < chosen->size(); ++i) {
+    if (!read[i]) {
+      const File& f = (*chosen)[i];
+      LogRecord record{*context, f.rel, f.key, f.path, nullptr, {}, {}, {}, {}};
+      (*objects)[i] = buildObject<LogRecord>(logSchema(), kProperties, wanted, record);
+    }
+    if (!sink(std::move((*objects)[i]))) return false;
+  }
+  return true;
 }
 
 }  // namespace kestrava::service::linuxsys

@@ -15,7 +15,10 @@ namespace {
 struct Scan {
   int maxDepth;
   size_t maxFiles;
+  const std::vector<std::string>& stopAt;
+  const std::function<bool()>& keepGoing;
   std::vector<std::string> files;
+  bool stopped = false;
 };
 
 bool isType(int dirFd, const dirent* e, unsigned char type, mode_t mode) {
@@ -28,7 +31,7 @@ bool isType(int dirFd, const dirent* e, unsigned char type, mode_t mode) {
 void scanDir(UniqueFd dirFd, const std::string& prefix, int depth, Scan& scan) {
   DirPtr dir = openDirFd(std::move(dirFd));
   if (!dir) return;  // unreadable: the user may not list it
-  while (scan.files.size() < scan.maxFiles) {
+  while (scan.files.size() < scan.maxFiles && !scan.stopped) {
     dirent* e = ::readdir(dir.get());
     if (!e) break;
     std::string_view name = e->d_name;
@@ -37,18 +40,25 @@ void scanDir(UniqueFd dirFd, const std::string& prefix, int depth, Scan& scan) {
     if (isType(fd, e, DT_REG, S_IFREG)) {
       scan.files.push_back(prefix + std::string(name));
     } else if (depth + 1 < scan.maxDepth && isType(fd, e, DT_DIR, S_IFDIR)) {
-      scanDir(openAt(fd, e->d_name, O_DIRECTORY | O_NOFOLLOW), prefix + std::string(name) + "/",
-              depth + 1, scan);
+      std::string below = prefix + std::string(name) + "/";
+      if (std::find(scan.stopAt.begin(), scan.stopAt.end(), below) != scan.stopAt.end()) continue;
+      scanDir(openAt(fd, e->d_name, O_DIRECTORY | O_NOFOLLOW), below, depth + 1, scan);
     }
   }
+  if (scan.keepGoing && !scan.keepGoing()) scan.stopped = true;
 }
 }  // namespace
 
-std::vector<std::string> scanLogTree(const std::string& root, int maxDepth, size_t maxFiles) {
-  Scan scan{maxDepth, maxFiles, {}};
-  scanDir(openAt(AT_FDCWD, root.c_str(), O_DIRECTORY), "", 0, scan);
+std::vector<std::string> scanLogTreePart(const LogTreePart& part, int maxDepth, size_t maxFiles,
+                                         const std::function<bool()>& keepGoing) {
+  Scan scan{maxDepth, maxFiles, part.stopAt, keepGoing, {}};
+  scanDir(openAt(AT_FDCWD, part.dir.c_str(), O_DIRECTORY), part.prefix, part.depth, scan);
   std::sort(scan.files.begin(), scan.files.end());
   return scan.files;
+}
+
+std::vector<std::string> scanLogTree(const std::string& root, int maxDepth, size_t maxFiles) {
+  return scanLogTreePart({root, "", 0, {}}, maxDepth, maxFiles, nullptr);
 }
 
 std::string_view logExtension(std::string_view relPath) {

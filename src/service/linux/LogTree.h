@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,19 @@ namespace kestrava::service::linuxsys {
 // maxFiles files are looked at.
 std::vector<std::string> scanLogTree(const std::string& root, int maxDepth = 8,
                                      size_t maxFiles = 4096);
+
+// One part of a log tree: the directory `dir`, which is `prefix` (empty, or ending in '/') below
+// the log directory and `depth` levels down. The directories named in stopAt (relative to the
+// log directory, ending in '/') are not entered: other mounts, listed on their own. keepGoing is
+// asked after each directory; false stops the listing.
+struct LogTreePart {
+  std::string dir;
+  std::string prefix;
+  int depth = 0;
+  std::vector<std::string> stopAt;
+};
+std::vector<std::string> scanLogTreePart(const LogTreePart& part, int maxDepth, size_t maxFiles,
+                                         const std::function<bool()>& keepGoing);
 
 // The extension of a path's last component ("log" of "apt/history.log"); empty when the name has
 // no dot past its first character.

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <unordered_map>
 
@@ -21,23 +22,22 @@ struct DiskContext {
   Lazy<VolumeIds> volumeIds;
 };
 
-// One mounted file system; its statvfs and its block device are looked up on first use.
+// What the calls on a mount found out: read on a thread of the mount guard, so a mount that
+// does not answer leaves them unset.
+struct MountFacts {
+  bool isFile = false;  // a single file bind-mounted over another
+  std::optional<struct statvfs> fsStat;
+};
+
+// One mounted file system; its block device is looked up on first use.
 struct DiskRecord {
   DiskContext& context;
   const MountEntry& mount;
-  Lazy<std::optional<struct statvfs>> fsStat;
+  const MountFacts& facts;
   Lazy<std::string> device;
   Lazy<int64_t> type;
 
-  const struct statvfs* stat() {
-    const auto& s = fsStat.get([&]() -> std::optional<struct statvfs> {
-      struct statvfs v {};
-      if (!context.root.statvfs || context.root.statvfs(mount.mountPoint.c_str(), &v) != 0)
-        return std::nullopt;
-      return v;
-    });
-    return s ? &*s : nullptr;
-  }
+  const struct statvfs* stat() const { return facts.fsStat ? &*facts.fsStat : nullptr; }
   const std::string& deviceName() {
     return device.get([&] { return blockDeviceName(context.root.sys, mount.major, mount.minor); });
   }
@@ -230,16 +230,19 @@ std::vector<MountEntry> visibleDataMounts(std::vector<MountEntry> mounts) {
 }
 
 namespace {
-// A file bind-mounted over another (a container's /etc/hosts) is no disk; network mounts are not
-// looked at, so a share that does not answer cannot hold the query up.
-bool isFileMount(const MountEntry& m) {
-  if (isNetworkFileSystem(m.fsType)) return false;
-  struct stat st {};
-  return ::lstat(m.mountPoint.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+// The properties that need statvfs: a query without them never calls it.
+constexpr std::string_view kSizeProperties[] = {"BlockSize", "FreeSpace", "MaximumComponentLength",
+                                                "NumberOfBlocks", "Size"};
+
+bool wantsSizes(const ClassSchema& schema, const PropertySet& wanted) {
+  return std::any_of(std::begin(kSizeProperties), std::end(kSizeProperties),
+                     [&](std::string_view name) { return wanted.wants(*schema.indexOf(name)); });
 }
 }  // namespace
 
-LogicalDiskProvider::LogicalDiskProvider(SystemRoot root) : root_(std::move(root)) {}
+LogicalDiskProvider::LogicalDiskProvider(SystemRoot root) : root_(std::move(root)) {
+  if (!root_.mountGuard) root_.mountGuard = std::make_shared<MountGuard>();
+}
 
 const SchemaPtr& LogicalDiskProvider::schema() const {
   static const SchemaPtr s = makeSchema<DiskRecord>("Win32_LogicalDisk", "DeviceID", kProperties);
@@ -252,10 +255,35 @@ void LogicalDiskProvider::enumerate(const PropertySet& wanted,
   if (!text)
     throw ComError(err::kWbemFailed, "Cannot read the mounted file systems", "Win32_LogicalDisk");
   const std::vector<MountEntry> mounts = visibleDataMounts(parseMountInfo(*text));
+  const bool sizes = wantsSizes(*schema(), wanted);
+  auto facts = std::make_shared<std::vector<MountFacts>>(mounts.size());
+  std::vector<MountGuard::Call> calls;
+  std::vector<size_t> callOf(mounts.size(), SIZE_MAX);
+  for (size_t i = 0; i < mounts.size(); ++i) {
+    // A file bind-mounted over another (a container's /etc/hosts) is no disk; network mounts
+    // hold none, so they are only asked for their sizes.
+    const bool checkFile = !isNetworkFileSystem(mounts[i].fsType);
+    if (!checkFile && !sizes) continue;
+    callOf[i] = calls.size();
+    calls.push_back({mountKey(mounts[i]), [facts, i, checkFile, sizes, path = mounts[i].mountPoint,
+                                           statvfs = root_.statvfs](MountGuard::Progress& p) {
+                       MountFacts& f = (*facts)[i];
+                       struct stat st {};
+                       f.isFile =
+                           checkFile && ::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+                       if (!p.tick()) return;  // given up while lstat hung: ask no more
+                       struct statvfs v {};
+                       if (sizes && statvfs && statvfs(path.c_str(), &v) == 0) f.fsStat = v;
+                     }});
+  }
+  // A mount that does not answer keeps its instance, with what it would have told null.
+  const std::vector<bool> answered = root_.mountGuard->run(std::move(calls));
+  static const MountFacts kUnanswered;
   DiskContext context{root_, {}, {}};
-  for (const MountEntry& m : mounts) {
-    if (isFileMount(m)) continue;
-    DiskRecord record{context, m, {}, {}, {}};
+  for (size_t i = 0; i < mounts.size(); ++i) {
+    const bool read = callOf[i] != SIZE_MAX && answered[callOf[i]];
+    if (read && (*facts)[i].isFile) continue;
+    DiskRecord record{context, mounts[i], read ? (*facts)[i] : kUnanswered, {}, {}};
     if (!sink(buildObject<DiskRecord>(schema(), kProperties, wanted, record))) return;
   }
 }

@@ -12,9 +12,11 @@ namespace kestrava::service {
 ProviderList makeLinuxProviders() {
   using namespace linuxsys;
   const SystemRoot root = SystemRoot::live();
+  // A new connection (the desktop's Connect, another agent session) counts no log again.
+  static const auto logCounts = std::make_shared<LogCountCache>();
   ProviderList list;
   list.push_back(std::make_unique<ComputerSystemProvider>(root));
-  list.push_back(std::make_unique<EventLogFileProvider>(root));
+  list.push_back(std::make_unique<EventLogFileProvider>(root, logCounts));
   list.push_back(std::make_unique<LogicalDiskProvider>(root));
   list.push_back(std::make_unique<OperatingSystemProvider>(root));
   list.push_back(std::make_unique<ProcessProvider>(root));

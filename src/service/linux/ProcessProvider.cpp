@@ -2,7 +2,13 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "service/linux/CimDateTime.h"
 #include "service/linux/FileAccess.h"
@@ -163,17 +169,126 @@ const SchemaPtr& ProcessProvider::schema() const {
   return s;
 }
 
+namespace {
+// Processes read by several threads and handed on in PID order, as they come: the readers keep
+// at most a few processes ahead of the sink, so a process that exits while the sink works on an
+// earlier one is left out, and the objects held at once stay few.
+class ParallelRead {
+ public:
+  ParallelRead(size_t count, size_t lookAhead)
+      : objects_(count), ready_(count), lookAhead_(lookAhead) {}
+
+  // Claims the next process to read, waiting while the readers are far enough ahead; nullopt
+  // when all are claimed or the read has stopped.
+  std::optional<size_t> claim(bool wait) {
+    std::unique_lock lock(mutex_);
+    const auto can = [&] {
+      return stop_ || claimed_ >= objects_.size() || claimed_ < consumed_ + lookAhead_;
+    };
+    if (wait && !can()) {
+      ++heldBack_;
+      windowOpened_.wait(lock, can);
+      --heldBack_;
+    }
+    if (stop_ || claimed_ >= objects_.size() || claimed_ >= consumed_ + lookAhead_)
+      return std::nullopt;
+    return claimed_++;
+  }
+  void deliver(size_t index, std::optional<ManagementObject> object) {
+    std::lock_guard lock(mutex_);
+    objects_[index] = std::move(object);
+    ready_[index] = 1;
+    if (index == consumed_) nextReady_.notify_one();  // the only one the sink waits for
+  }
+  void fail(std::exception_ptr failure) {
+    std::lock_guard lock(mutex_);
+    if (!failure_) failure_ = std::move(failure);
+    stop_ = true;
+    nextReady_.notify_all();
+    windowOpened_.notify_all();
+  }
+  void stop() {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+    windowOpened_.notify_all();
+  }
+
+  // Runs on the caller's thread: reads while the next process in order is not ready, hands each
+  // on as it is. Rethrows what a reader threw.
+  template <class Read>
+  void consume(const Read& read, const std::function<bool(ManagementObject&&)>& sink) {
+    for (;;) {
+      std::unique_lock lock(mutex_);
+      if (failure_) std::rethrow_exception(failure_);
+      if (stop_ || consumed_ >= objects_.size()) return;
+      if (ready_[consumed_]) {
+        std::optional<ManagementObject> object = std::move(objects_[consumed_]);
+        objects_[consumed_].reset();
+        ++consumed_;
+        if (heldBack_ > 0) windowOpened_.notify_one();
+        lock.unlock();
+        if (object && !sink(std::move(*object))) return;
+        continue;
+      }
+      lock.unlock();
+      if (auto index = claim(false)) {
+        deliver(*index, read(*index));
+        continue;
+      }
+      lock.lock();
+      nextReady_.wait(lock, [&] { return failure_ || ready_[consumed_]; });
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable nextReady_;     // the sink waits for the next process in order
+  std::condition_variable windowOpened_;  // readers wait for room in the look-ahead
+  std::vector<std::optional<ManagementObject>> objects_;
+  std::vector<char> ready_;
+  size_t lookAhead_;
+  size_t claimed_ = 0;
+  size_t consumed_ = 0;
+  size_t heldBack_ = 0;  // readers waiting for room
+  bool stop_ = false;
+  std::exception_ptr failure_;
+};
+}  // namespace
+
+// The processes are read in parallel, one thread per core.
 void ProcessProvider::enumerate(const PropertySet& wanted,
                                 const std::function<bool(ManagementObject&&)>& sink) {
   UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
   DirPtr dir = openDirFd(openAt(procFd.get(), ".", O_DIRECTORY));
   if (!dir) throw ComError(err::kWbemFailed, "Cannot read the process list", "Win32_Process");
+  std::vector<std::string> pids;
+  while (dirent* e = ::readdir(dir.get()))
+    if (isAllDigits(e->d_name)) pids.emplace_back(e->d_name);
+
+  constexpr size_t kProcessesPerThread = 64;  // fewer are read sooner than a thread starts
+  constexpr size_t kLookAheadPerThread = 16;
+  const size_t threads = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 8,
+                                           pids.size() / kProcessesPerThread + 1});
   ProcessContext context(root_);
-  while (dirent* e = ::readdir(dir.get())) {
-    if (!isAllDigits(e->d_name)) continue;
-    auto object = readProcess(schema(), wanted, context, procFd.get(), e->d_name);
-    if (object && !sink(std::move(*object))) return;
-  }
+  const auto read = [&](size_t i) {
+    return readProcess(schema(), wanted, context, procFd.get(), pids[i].c_str());
+  };
+  ParallelRead parallel(pids.size(), threads * kLookAheadPerThread);
+  std::vector<std::jthread> helpers;
+  // Declared after the helpers, so it runs first: they stop before they are joined.
+  struct StopFirst {
+    ParallelRead& parallel;
+    ~StopFirst() { parallel.stop(); }
+  } stopFirst{parallel};
+  for (size_t t = 1; t < threads; ++t)
+    helpers.emplace_back([&] {
+      try {
+        while (auto index = parallel.claim(true)) parallel.deliver(*index, read(*index));
+      } catch (...) {
+        parallel.fail(std::current_exception());
+      }
+    });
+  parallel.consume(read, sink);
 }
 
 namespace {
@@ -182,6 +297,17 @@ bool isPidKey(const std::string& key) {
   return isAllDigits(key) && key.size() <= 10 && (key.size() == 1 || key[0] != '0');
 }
 }  // namespace
+
+void ProcessProvider::enumerateKey(std::string_view keyText, const PropertySet& wanted,
+                                   const std::function<bool(ManagementObject&&)>& sink) {
+  const std::string key(keyText);
+  if (!isPidKey(key)) return;  // no Handle is anything but a plain PID
+  UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
+  if (!procFd) throw ComError(err::kWbemFailed, "Cannot read the process list", "Win32_Process");
+  ProcessContext context(root_);
+  if (auto object = readProcess(schema(), wanted, context, procFd.get(), key.c_str()))
+    sink(std::move(*object));
+}
 
 std::optional<ManagementObject> ProcessProvider::get(const std::string& key) {
   if (!isPidKey(key)) return std::nullopt;

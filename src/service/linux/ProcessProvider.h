@@ -14,6 +14,8 @@ class ProcessProvider : public ClassProvider {
   void enumerate(const PropertySet& wanted,
                  const std::function<bool(ManagementObject&&)>& sink) override;
   // Reads /proc/<key> alone; a key that is not a plain PID is never used as a path.
+  void enumerateKey(std::string_view keyText, const PropertySet& wanted,
+                    const std::function<bool(ManagementObject&&)>& sink) override;
   std::optional<ManagementObject> get(const std::string& key) override;
   // Reads /proc/<key>/stat alone.
   bool exists(const std::string& key) override;

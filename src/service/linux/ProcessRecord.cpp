@@ -35,9 +35,11 @@ const std::string& ProcessContext::kernelRelease() {
 }
 
 bool ProcessContext::fdSizeIsCount(int procFd) {
-  return procfs_.get([&] {
+  return fdSizeIsCount_.get([&] {
     struct statfs fs {};
-    return ::fstatfs(procFd, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+    struct stat own {};
+    return ::fstatfs(procFd, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC &&
+           ::fstatat(procFd, "self/fd", &own, 0) == 0 && own.st_size > 0;
   });
 }
 
@@ -102,8 +104,9 @@ const std::optional<std::string>& ProcessRecord::cmdline() {
 
 std::optional<int64_t> ProcessRecord::handleCount() {
   struct stat st {};
-  if (context_.fdSizeIsCount(procFd_) && ::fstatat(dir_.get(), "fd", &st, 0) == 0 && st.st_size > 0)
-    return static_cast<int64_t>(st.st_size);
+  if (context_.fdSizeIsCount(procFd_))
+    return ::fstatat(dir_.get(), "fd", &st, 0) == 0 ? std::optional<int64_t>(st.st_size)
+                                                    : std::nullopt;
   DirPtr d = openDirFd(openAt(dir_.get(), "fd", O_DIRECTORY));
   if (!d) return std::nullopt;
   int64_t count = 0;

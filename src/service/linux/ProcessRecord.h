@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -13,7 +14,23 @@
 
 namespace kestrava::service::linuxsys {
 
-// What all processes of one enumeration share, each part read on first use.
+// A value computed once, on first use, however many threads ask for it at once.
+template <class T>
+class SharedLazy {
+ public:
+  template <class Make>
+  const T& get(Make&& make) {
+    std::call_once(once_, [&] { value_.emplace(make()); });
+    return *value_;
+  }
+
+ private:
+  std::once_flag once_;
+  std::optional<T> value_;
+};
+
+// What all processes of one enumeration share, each part read on first use; the threads that read
+// the processes share it.
 class ProcessContext {
  public:
   explicit ProcessContext(const SystemRoot& root) : root_(root) {}
@@ -23,16 +40,17 @@ class ProcessContext {
   const std::string& hostname();
   const std::string& osName();
   const std::string& kernelRelease();
-  // On procfs since Linux 6.2 the size of /proc/<pid>/fd is the count of open descriptors.
+  // On procfs since Linux 6.2 the size of /proc/<pid>/fd is the count of open descriptors, so
+  // an empty table has size 0; this process's own table, never empty, tells which kernel it is.
   bool fdSizeIsCount(int procFd);
 
  private:
   const SystemRoot& root_;
-  Lazy<std::optional<int64_t>> bootTime_;
-  Lazy<std::string> hostname_;
-  Lazy<std::string> osName_;
-  Lazy<std::string> release_;
-  Lazy<bool> procfs_;
+  SharedLazy<std::optional<int64_t>> bootTime_;
+  SharedLazy<std::string> hostname_;
+  SharedLazy<std::string> osName_;
+  SharedLazy<std::string> release_;
+  SharedLazy<bool> fdSizeIsCount_;
 };
 
 // One process, read lazily from its /proc/<pid> directory: each file is opened at most once and

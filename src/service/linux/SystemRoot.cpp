@@ -11,6 +11,7 @@ namespace kestrava::service::linuxsys {
 SystemRoot SystemRoot::live() {
   SystemRoot r;
   r.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
+  r.mountGuard = MountGuard::live();
   if (long t = ::sysconf(_SC_CLK_TCK); t > 0) r.clockTicksPerSecond = t;
   if (long p = ::sysconf(_SC_PAGESIZE); p > 0) r.pageSize = p;
   return r;
@@ -26,6 +27,7 @@ SystemRoot SystemRoot::under(const std::string& dir) {
   r.run = joinPath(dir, "run");
   r.dev = joinPath(dir, "dev");
   r.sleep = [](std::chrono::milliseconds) {};
+  r.mountGuard = std::make_shared<MountGuard>();
   return r;
 }
 

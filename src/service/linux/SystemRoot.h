@@ -5,7 +5,10 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "service/linux/MountGuard.h"
 
 namespace kestrava::service::linuxsys {
 
@@ -24,6 +27,8 @@ struct SystemRoot {
   std::function<int(struct utsname* out)> uname = ::uname;
   // Waits between two samples of the processor counters.
   std::function<void(std::chrono::milliseconds)> sleep;
+  // Where the calls that touch mounts run (statvfs, lstat, the logs): one for the running system.
+  std::shared_ptr<MountGuard> mountGuard;
 
   long clockTicksPerSecond = 100;
   long pageSize = 4096;

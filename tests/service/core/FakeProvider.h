@@ -52,6 +52,16 @@ class FakeProvider final : public ClassProvider {
     if (failure && failAfter >= rows.size()) throw *failure;
   }
 
+  // Keeps the key it was given, then enumerates everything: the service still filters.
+  void enumerateKey(std::string_view keyText, const PropertySet& wanted,
+                    const std::function<bool(ManagementObject&&)>& sink) override {
+    {
+      std::lock_guard lock(mutex_);
+      keyTexts_.emplace_back(keyText);
+    }
+    enumerate(wanted, sink);
+  }
+
   Value invoke(const std::string& key, std::string_view method) override {
     std::lock_guard lock(mutex_);
     invoked_.push_back(key + " " + std::string(method));
@@ -93,6 +103,10 @@ class FakeProvider final : public ClassProvider {
     std::lock_guard lock(mutex_);
     return requests_;
   }
+  std::vector<std::string> keyTexts() const {
+    std::lock_guard lock(mutex_);
+    return keyTexts_;
+  }
   std::vector<std::string> invoked() const {
     std::lock_guard lock(mutex_);
     return invoked_;
@@ -119,6 +133,7 @@ class FakeProvider final : public ClassProvider {
   size_t enumerations_ = 0;
   std::vector<PropertySet> requests_;
   std::vector<std::string> invoked_;
+  std::vector<std::string> keyTexts_;
 };
 
 }  // namespace kestrava::service::testing

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "core/ComError.h"
+#include "service/LazyProvider.h"
 #include "service/LocalService.h"
 #include "service/core/FakeProvider.h"
 
@@ -120,6 +126,17 @@ TEST_F(LocalServiceTest, WhereFilters) {
   EXPECT_TRUE(query("Select * From Kestrava_Thing Where Pid > 100").empty());
 }
 
+TEST_F(LocalServiceTest, AWhereThatPinsTheKeyTellsTheProviderWhichKey) {
+  EXPECT_EQ(idsOf(query("Select * From Kestrava_Thing Where Id = 'B' And State = 'Stopped'")),
+            (std::vector<std::string>{"b"}));
+  EXPECT_EQ(idsOf(query("Select * From Kestrava_Thing Where State = 'x' Or Id = 'a'")),
+            (std::vector<std::string>{"a"}));
+  EXPECT_TRUE(query("Select Name From Kestrava_Thing Where Id = 'b' And Pid = 1").empty());
+  EXPECT_EQ(query("Select * From Kestrava_Thing Where Not Id = 'a'").size(), 2u);
+  // Only the clauses that cannot match another key pass it on; the filter still decides.
+  EXPECT_EQ(things_->keyTexts(), (std::vector<std::string>{"B", "b"}));
+}
+
 TEST_F(LocalServiceTest, RefusedQueriesThrowAtOnceWithTheirNumbers) {
   struct Case {
     const char* wql;
@@ -209,6 +226,157 @@ TEST(LocalServiceSetup, TwoProvidersForOneClassAreRefused) {
   providers.push_back(std::make_unique<FakeProvider>("C", "K", std::vector<std::string>{"K"}));
   providers.push_back(std::make_unique<FakeProvider>("c", "K", std::vector<std::string>{"K"}));
   EXPECT_THROW(LocalService{std::move(providers)}, std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace kestrava::service
+
+namespace kestrava::service {
+namespace {
+
+// Yields objects keyed 0, 1, ... up to a count, waiting at a gate after the first when it has
+// one; logs what is asked of it and counts what it yields. Finds one object by its key at once.
+class PacedProvider final : public ClassProvider {
+ public:
+  PacedProvider(int count, bool gated) : count_(count), opened_(!gated) {}
+  const SchemaPtr& schema() const override { return schema_; }
+  void enumerate(const PropertySet&, const std::function<bool(ManagementObject&&)>& sink) override {
+    log("enumerate");
+    for (int i = 0; i < count_; ++i) {
+      ++yielded;
+      if (!sink(object(i))) return log("stopped");
+      std::unique_lock lock(mutex_);
+      open_.wait(lock, [&] { return opened_; });
+    }
+    log("finished");
+  }
+  std::optional<ManagementObject> get(const std::string& key) override {
+    return object(std::stoi(key));
+  }
+  Value invoke(const std::string&, std::string_view) override {
+    log("invoke");
+    return Value::integer(0);
+  }
+  void open() {
+    std::lock_guard lock(mutex_);
+    opened_ = true;
+    open_.notify_all();
+  }
+  std::vector<std::string> calls() {
+    std::lock_guard lock(mutex_);
+    return calls_;
+  }
+  std::atomic<int> yielded{0};
+
+ private:
+  ManagementObject object(int i) const {
+    ManagementObject o(schema_);
+    o.set("K", Value::text(std::to_string(i)));
+    return o;
+  }
+  void log(const char* call) {
+    std::lock_guard lock(mutex_);
+    calls_.emplace_back(call);
+  }
+  SchemaPtr schema_ =
+      std::make_shared<const ClassSchema>("Paced", "K", std::vector<std::string>{"K"});
+  int count_;
+  std::mutex mutex_;
+  std::condition_variable open_;
+  bool opened_;
+  std::vector<std::string> calls_;
+};
+
+// A service over one paced provider.
+struct PacedService {
+  PacedService(int count, bool gated) {
+    auto owned = std::make_unique<PacedProvider>(count, gated);
+    provider = owned.get();
+    ProviderList providers;
+    providers.push_back(std::move(owned));
+    service = std::make_unique<LocalService>(std::move(providers));
+  }
+  PacedProvider* provider;
+  std::unique_ptr<LocalService> service;
+};
+
+TEST(LocalServiceStreaming, ObjectsComeAsYieldedAndALaterCallWaitsForTheQuery) {
+  for (const char* wql : {"Select * From Paced", "Select K From Paced"}) {
+    SCOPED_TRACE(wql);
+    PacedService paced(3, true);
+    auto stream = paced.service->execQuery(wql);
+    // Issued after the query, so it runs after the query's read, however the threads run.
+    auto method = std::async(std::launch::async,
+                             [&] { return paced.service->execMethod("Paced='0'", "Go"); });
+    auto first = std::async(std::launch::async, [&] { return stream->next(); });
+    ASSERT_EQ(first.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "the first object waited for the whole enumeration";
+    EXPECT_EQ(first.get()->get("K"), Value::text("0"));
+    paced.provider->open();
+    method.get();
+    EXPECT_EQ(stream->next()->get("K"), Value::text("1"));
+    EXPECT_EQ(stream->next()->get("K"), Value::text("2"));
+    EXPECT_FALSE(stream->next());
+    EXPECT_EQ(paced.provider->calls(),
+              (std::vector<std::string>{"enumerate", "finished", "invoke"}));
+  }
+}
+
+TEST(LocalServiceStreaming, AStreamEndedEarlyStopsItsEnumeration) {
+  for (const char* wql : {"Select K From Paced", "Select * From Paced"}) {
+    SCOPED_TRACE(wql);
+    PacedService paced(10'000'000, false);
+    auto stream = paced.service->execQuery(wql);
+    ASSERT_TRUE(stream->next());
+    stream.reset();
+    EXPECT_EQ(paced.provider->calls(), (std::vector<std::string>{"enumerate", "stopped"}))
+        << "the enumeration ran to its end for nobody";
+  }
+}
+
+TEST(LocalServiceStreaming, ASlowReaderHoldsTheProviderBackAndACallMeanwhileStillGoesThrough) {
+  for (const char* wql : {"Select K From Paced", "Select * From Paced"}) {
+    SCOPED_TRACE(wql);
+    PacedService paced(20000, false);
+    auto stream = paced.service->execQuery(wql);
+    ASSERT_TRUE(stream->next());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (paced.provider->yielded < 200 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // room to run ahead, if it could
+    EXPECT_LT(paced.provider->yielded, 1000) << "the provider ran ahead of its reader";
+
+    // The reader calls the provider again before it reads on: that call is not held up.
+    auto got =
+        std::async(std::launch::async, [&] { return paced.service->getObject("Paced='7'"); });
+    ASSERT_EQ(got.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(got.get().get("K"), Value::text("7"));
+    size_t read = 1;
+    while (stream->next()) ++read;
+    EXPECT_EQ(read, 20000u);
+  }
+}
+
+TEST(LocalServiceLazy, AProviderIsMadeByItsFirstCallAndAFailedMakeIsTriedAgain) {
+  int made = 0;
+  bool fail = true;
+  ProviderList providers;
+  providers.push_back(std::make_unique<testing::FakeProvider>("Kestrava_Thing", "Id",
+                                                              std::vector<std::string>{"Id"}));
+  auto schema = std::make_shared<const ClassSchema>("Lazy", "K", std::vector<std::string>{"K"});
+  providers.push_back(std::make_unique<LazyProvider>(schema, [&] {
+    ++made;
+    if (fail) throw ComError(err::kWbemFailed, "Generic failure", "SWbemServicesEx");
+    return std::make_unique<testing::FakeProvider>("Lazy", "K", std::vector<std::string>{"K"});
+  }));
+  LocalService service(std::move(providers));
+  service.execQuery("Select * From Kestrava_Thing")->next();
+  EXPECT_EQ(made, 0) << "made for a query of another class";
+  EXPECT_THROW(service.execQuery("Select K From Lazy")->next(), ComError);
+  fail = false;
+  EXPECT_FALSE(service.execQuery("Select K From Lazy")->next());
+  EXPECT_FALSE(service.execQuery("Select * From Lazy")->next());
+  EXPECT_EQ(made, 2);
 }
 
 }  // namespace

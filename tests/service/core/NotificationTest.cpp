@@ -10,15 +10,17 @@
 #include "service/LocalService.h"
 #include "service/NotificationPoller.h"
 #include "service/core/FakeProvider.h"
+#include "service/core/ManualClock.h"
 
 namespace kestrava::service {
 namespace {
 
 using namespace std::chrono_literals;
 using testing::FakeProvider;
+using testing::ManualClock;
 
 constexpr auto kInterval = 50ms;
-constexpr auto kPatience = 5s;  // upper bound for anything that should happen within an interval
+constexpr auto kPatience = 5s;  // real time, for what another thread does at once
 
 std::string watchQuery(const std::string& target, const char* within = "0.05") {
   return std::string("Select * from __InstanceModificationEvent Within ") + within +
@@ -54,13 +56,13 @@ class EventLog {
   std::vector<EventObject> events_;
 };
 
-// Waits (bounded) until the provider has been read n more times than now.
-bool waitForReads(const FakeProvider& provider, size_t more) {
-  const size_t target = provider.enumerations() + more;
+// Waits (bounded) until a condition that another thread makes true holds.
+template <typename Condition>
+bool eventually(Condition&& condition) {
   const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (provider.enumerations() < target) {
+  while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(2ms);
+    std::this_thread::yield();
   }
   return true;
 }
@@ -80,81 +82,102 @@ class NotificationTest : public ::testing::Test {
     ProviderList providers;
     providers.push_back(std::move(services));
     providers.push_back(std::move(disks));
-    service_ = std::make_unique<LocalService>(std::move(providers));
+    LocalService::Options options;
+    options.clock = clock_;
+    service_ = std::make_unique<LocalService>(std::move(providers), options);
   }
 
+  // Subscribes and waits until the poller has read the class's baseline and sleeps again.
+  SubscriptionId watch(const std::string& target, EventCallback callback,
+                       const char* within = "0.05") {
+    SubscriptionId id = 0;
+    EXPECT_TRUE(clock_->settle(
+        [&] { id = service_->subscribe(watchQuery(target, within), std::move(callback)); }));
+    return id;
+  }
+  // Moves the poller's time on by whole intervals, one at a time.
+  void intervals(int count) {
+    for (int i = 0; i < count; ++i) ASSERT_TRUE(clock_->advanceAndSettle(kInterval));
+  }
+
+  std::shared_ptr<ManualClock> clock_ = std::make_shared<ManualClock>();
   FakeProvider* services_ = nullptr;
   FakeProvider* disks_ = nullptr;
   std::unique_ptr<LocalService> service_;
 };
 
-TEST_F(NotificationTest, ModificationIsDeliveredWithTargetAndPrevious) {
+TEST_F(NotificationTest, AModificationIsDeliveredAtTheNextIntervalWithTargetAndPrevious) {
   EventLog log;
-  service_->subscribe(watchQuery("Kestrava_Unit"), log.callback());
-  ASSERT_TRUE(waitForReads(*services_, 1));  // the baseline
+  watch("Kestrava_Unit", log.callback());
+  EXPECT_EQ(services_->enumerations(), 1u);  // the baseline, read at once
   services_->setValue(1, "State", Value::text("Running"));
-  ASSERT_TRUE(log.waitForCount(1));
+  ASSERT_TRUE(clock_->advanceAndSettle(kInterval - 1ms));
+  EXPECT_EQ(services_->enumerations(), 1u) << "read before the interval was over";
+  EXPECT_EQ(log.size(), 0u);
+  ASSERT_TRUE(clock_->advanceAndSettle(1ms));
+  ASSERT_EQ(log.size(), 1u);
   auto e = log.events().front();
   EXPECT_EQ(e.className, "__InstanceModificationEvent");
   EXPECT_EQ(e.target.get("Name"), Value::text("b.service"));
   EXPECT_EQ(e.target.get("State"), Value::text("Running"));
   EXPECT_EQ(e.previous.get("State"), Value::text("Stopped"));
   // Unchanged instances and later unchanged reads deliver nothing more.
-  ASSERT_TRUE(waitForReads(*services_, 3));
+  intervals(3);
+  EXPECT_EQ(services_->enumerations(), 5u);
   EXPECT_EQ(log.size(), 1u);
 }
 
 TEST_F(NotificationTest, CreationsAndDeletionsAreNotReported) {
   EventLog log;
-  service_->subscribe(watchQuery("Kestrava_Unit"), log.callback());
-  ASSERT_TRUE(waitForReads(*services_, 1));
+  watch("Kestrava_Unit", log.callback());
   services_->setRows({{{"Name", Value::text("a.service")}, {"State", Value::text("Running")}},
                       {{"Name", Value::text("c.service")}, {"State", Value::text("Running")}}});
-  ASSERT_TRUE(waitForReads(*services_, 3));
+  intervals(2);
+  EXPECT_EQ(services_->enumerations(), 3u);
   EXPECT_EQ(log.size(), 0u);
 }
 
 TEST_F(NotificationTest, OneReadPerIntervalHoweverManySubscriptions) {
   EventLog log;
-  const auto start = std::chrono::steady_clock::now();
-  const size_t before = services_->enumerations();
-  for (int i = 0; i < 17; ++i) service_->subscribe(watchQuery("Kestrava_Unit"), log.callback());
-  ASSERT_TRUE(waitForReads(*services_, 6));
-  const size_t reads = services_->enumerations() - before;
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  // Reads are at least one interval apart: at most elapsed/interval + 1, whatever the count.
-  EXPECT_LE(reads, static_cast<size_t>(elapsed / kInterval) + 1) << reads << " reads";
+  for (int i = 0; i < 17; ++i) watch("Kestrava_Unit", log.callback());
+  EXPECT_EQ(services_->enumerations(), 1u) << "a later subscriber reads the class again";
+  intervals(5);
+  EXPECT_EQ(services_->enumerations(), 6u);
 
   services_->setValue(0, "State", Value::text("Stopped"));
-  ASSERT_TRUE(log.waitForCount(17));
-  ASSERT_TRUE(waitForReads(*services_, 2));
-  EXPECT_EQ(log.size(), 17u);             // one event per subscription, not more
+  intervals(1);
+  EXPECT_EQ(log.size(), 17u);  // one event per subscription
+  intervals(2);
+  EXPECT_EQ(log.size(), 17u);             // and not more
   EXPECT_EQ(disks_->enumerations(), 0u);  // a class nobody watches is not read
 }
 
-TEST_F(NotificationTest, EachWatchedClassIsReadAndDeliveredToItsOwnSubscribers) {
+TEST_F(NotificationTest, EachWatchedClassIsReadAtItsOwnIntervalAndDeliveredToItsOwnSubscribers) {
   EventLog units, disks;
-  service_->subscribe(watchQuery("Kestrava_Unit"), units.callback());
-  service_->subscribe(watchQuery("kestrava_disk"), disks.callback());
-  ASSERT_TRUE(waitForReads(*services_, 1));
-  ASSERT_TRUE(waitForReads(*disks_, 1));
+  watch("Kestrava_Unit", units.callback());
+  watch("kestrava_disk", disks.callback(), "0.2");
   disks_->setValue(0, "Free", Value::text("90"));
-  ASSERT_TRUE(disks.waitForCount(1));
+  intervals(3);
+  EXPECT_EQ(services_->enumerations(), 4u);
+  EXPECT_EQ(disks_->enumerations(), 1u);
+  EXPECT_EQ(disks.size(), 0u);
+  intervals(1);
+  EXPECT_EQ(disks_->enumerations(), 2u);
+  ASSERT_EQ(disks.size(), 1u);
   EXPECT_EQ(disks.events()[0].target.get("Free"), Value::text("90"));
   EXPECT_EQ(units.size(), 0u);
 }
 
 TEST_F(NotificationTest, CancelStopsDeliveryAndUnknownIdsAreIgnored) {
   EventLog kept, cancelled;
-  service_->subscribe(watchQuery("Kestrava_Unit"), kept.callback());
-  SubscriptionId id = service_->subscribe(watchQuery("Kestrava_Unit"), cancelled.callback());
-  ASSERT_TRUE(waitForReads(*services_, 1));
+  watch("Kestrava_Unit", kept.callback());
+  SubscriptionId id = watch("Kestrava_Unit", cancelled.callback());
   service_->cancel(id);
   service_->cancel(id);
   service_->cancel(987654);
   services_->setValue(0, "State", Value::text("Stopped"));
-  ASSERT_TRUE(kept.waitForCount(1));
-  ASSERT_TRUE(waitForReads(*services_, 2));
+  intervals(2);
+  EXPECT_EQ(kept.size(), 1u);
   EXPECT_EQ(cancelled.size(), 0u);
 }
 
@@ -163,25 +186,23 @@ TEST_F(NotificationTest, NoCallbackRunsAfterCancelReturns) {
   std::atomic<int> calls{0};
   std::atomic<bool> entered{false};
   EventLog other;  // keeps the class watched after the cancel
-  service_->subscribe(watchQuery("Kestrava_Unit"), other.callback());
-  SubscriptionId id = service_->subscribe(watchQuery("Kestrava_Unit"), [&](const EventObject&) {
+  watch("Kestrava_Unit", other.callback());
+  SubscriptionId id = watch("Kestrava_Unit", [&](const EventObject&) {
     inCallback = true;
     entered = true;
-    std::this_thread::sleep_for(100ms);  // a slow sink
+    std::this_thread::sleep_for(50ms);  // a slow sink, for cancel to meet it running
     ++calls;
     inCallback = false;
   });
-  ASSERT_TRUE(waitForReads(*services_, 1));
   services_->setValue(0, "State", Value::text("Stopped"));
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!entered && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-  ASSERT_TRUE(entered);
+  clock_->advance(kInterval);  // delivered on the poller's thread while this one cancels
+  ASSERT_TRUE(eventually([&] { return entered.load(); }));
   service_->cancel(id);
   EXPECT_FALSE(inCallback);
   const int callsAtCancel = calls;
   services_->setValue(0, "State", Value::text("Running"));
-  ASSERT_TRUE(other.waitForCount(2));
-  ASSERT_TRUE(waitForReads(*services_, 2));
+  intervals(2);
+  EXPECT_EQ(other.size(), 2u);
   EXPECT_EQ(calls, callsAtCancel);
 }
 
@@ -189,38 +210,37 @@ TEST_F(NotificationTest, CallbackMayCancelItselfAndSubscribeAgain) {
   EventLog log;
   std::atomic<SubscriptionId> own{0};
   std::atomic<int> calls{0};
-  own = service_->subscribe(watchQuery("Kestrava_Unit"), [&](const EventObject&) {
+  own = watch("Kestrava_Unit", [&](const EventObject&) {
     ++calls;
     service_->cancel(own);
     service_->subscribe(watchQuery("Kestrava_Unit"), log.callback());
   });
-  ASSERT_TRUE(waitForReads(*services_, 1));
   services_->setValue(0, "State", Value::text("Stopped"));
-  ASSERT_TRUE(waitForReads(*services_, 2));
+  intervals(1);
   services_->setValue(0, "State", Value::text("Running"));
-  ASSERT_TRUE(log.waitForCount(1));
+  intervals(1);
+  EXPECT_EQ(log.size(), 1u);
   EXPECT_EQ(calls, 1);
 }
 
 TEST_F(NotificationTest, AFailedReadSkipsOnePollAndDeliveryGoesOn) {
   EventLog log;
-  service_->subscribe(watchQuery("Kestrava_Unit"), log.callback());
-  ASSERT_TRUE(waitForReads(*services_, 1));
+  watch("Kestrava_Unit", log.callback());
   services_->failAfter(0, ComError(err::kWbemFailed, "Generic failure"));
-  ASSERT_TRUE(waitForReads(*services_, 2));
+  intervals(2);
+  EXPECT_EQ(services_->enumerations(), 3u) << "a failed read stopped the polling";
   services_->clearFailure();
   services_->setValue(1, "State", Value::text("Running"));
-  ASSERT_TRUE(log.waitForCount(1));
+  intervals(1);
+  ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log.events()[0].previous.get("State"), Value::text("Stopped"));
 }
 
 TEST_F(NotificationTest, ASelectStarMeetingThePollersReadSharesIt) {
-  services_->setDelay(300ms);
+  services_->setDelay(300ms);  // a slow source, such as init scripts
   EventLog log;
   service_->subscribe(watchQuery("Kestrava_Unit", "60"), log.callback());
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (services_->enumerations() == 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(eventually([&] { return services_->enumerations() > 0; }));
   ASSERT_EQ(services_->enumerations(), 1u);  // the baseline read is under way
 
   auto stream = service_->execQuery("Select * From Kestrava_Unit Where State = 'Stopped'");
@@ -253,77 +273,74 @@ TEST_F(NotificationTest, RefusedSubscriptions) {
 
 TEST_F(NotificationTest, DestroyingTheServiceWithLiveSubscriptionsEndsCleanly) {
   EventLog log;
-  for (int i = 0; i < 3; ++i) service_->subscribe(watchQuery("Kestrava_Unit"), log.callback());
-  ASSERT_TRUE(waitForReads(*services_, 2));
+  for (int i = 0; i < 3; ++i) watch("Kestrava_Unit", log.callback());
+  intervals(1);
   const auto start = std::chrono::steady_clock::now();
   service_.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
 }
 
 TEST(NotificationPollerLifecycle, ThreadEndsWithTheLastSubscriptionAndRestarts) {
+  auto clock = std::make_shared<ManualClock>();
   std::atomic<int> reads{0};
   auto schema = std::make_shared<const ClassSchema>("C", "K", std::vector<std::string>{"K"});
-  NotificationPoller poller([&](size_t) {
-    ++reads;
-    return std::vector<ManagementObject>{ManagementObject(schema)};
-  });
+  NotificationPoller poller(
+      [&](size_t) {
+        ++reads;
+        return std::vector<ManagementObject>{ManagementObject(schema)};
+      },
+      clock);
   EXPECT_FALSE(poller.threadRunning());
-  auto a = poller.add(0, 10ms, [](const EventObject&) {});
-  auto b = poller.add(0, 10ms, [](const EventObject&) {});
+  SubscriptionId a = 0, b = 0;
+  ASSERT_TRUE(clock->settle([&] { a = poller.add(0, 10ms, [](const EventObject&) {}); }));
+  ASSERT_TRUE(clock->settle([&] { b = poller.add(0, 10ms, [](const EventObject&) {}); }));
   EXPECT_TRUE(poller.threadRunning());
   EXPECT_EQ(poller.subscriptionCount(), 2u);
   poller.remove(a);
   EXPECT_TRUE(poller.threadRunning());
   poller.remove(b);
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (poller.threadRunning() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(1ms);
-  EXPECT_FALSE(poller.threadRunning());
+  ASSERT_TRUE(eventually([&] { return !poller.threadRunning(); }));
   const int readsWhenIdle = reads;
-  std::this_thread::sleep_for(30ms);
+  clock->advance(1h);
   EXPECT_EQ(reads, readsWhenIdle);  // nothing is read with nobody subscribed
 
-  poller.add(0, 10ms, [](const EventObject&) {});
+  ASSERT_TRUE(clock->settle([&] { poller.add(0, 10ms, [](const EventObject&) {}); }));
   EXPECT_TRUE(poller.threadRunning());
-  while (reads == readsWhenIdle && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(1ms);
-  EXPECT_GT(reads, readsWhenIdle);
+  EXPECT_EQ(reads, readsWhenIdle + 1);
 }
 
 TEST(NotificationPollerLifecycle, LastSubscriberLeavesWhileThePollerWaitsForItsClass) {
+  auto clock = std::make_shared<ManualClock>();
   std::atomic<int> reads{0};
-  NotificationPoller poller([&](size_t) {
-    ++reads;
-    return std::vector<ManagementObject>{};
-  });
+  NotificationPoller poller(
+      [&](size_t) {
+        ++reads;
+        return std::vector<ManagementObject>{};
+      },
+      clock);
   for (int round = 0; round < 3; ++round) {
-    const int before = reads;
-    auto id = poller.add(0, std::chrono::hours(1), [](const EventObject&) {});
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (reads == before && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(1ms);
-    ASSERT_GT(reads, before);
-    std::this_thread::sleep_for(5ms);  // now waiting for the next read, an hour away
-    poller.remove(id);                 // the class it waits for is forgotten under it
-    while (poller.threadRunning() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(1ms);
-    EXPECT_FALSE(poller.threadRunning());
+    SubscriptionId id = 0;
+    // Read once, then waiting for the next read, an hour away.
+    ASSERT_TRUE(clock->settle([&] { id = poller.add(0, 1h, [](const EventObject&) {}); }));
+    EXPECT_EQ(reads, round + 1);
+    poller.remove(id);  // the class it waits for is forgotten under it
+    ASSERT_TRUE(eventually([&] { return !poller.threadRunning(); }));
   }
 }
 
 TEST(NotificationPollerLifecycle, ShorterIntervalOfALaterSubscriberWins) {
+  auto clock = std::make_shared<ManualClock>();
   std::atomic<int> reads{0};
-  auto schema = std::make_shared<const ClassSchema>("C", "K", std::vector<std::string>{"K"});
-  NotificationPoller poller([&](size_t) {
-    ++reads;
-    return std::vector<ManagementObject>{};
-  });
-  poller.add(0, std::chrono::hours(1), [](const EventObject&) {});
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (reads < 1 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-  poller.add(0, 10ms, [](const EventObject&) {});
-  while (reads < 4 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-  EXPECT_GE(reads, 4);
+  NotificationPoller poller(
+      [&](size_t) {
+        ++reads;
+        return std::vector<ManagementObject>{};
+      },
+      clock);
+  ASSERT_TRUE(clock->settle([&] { poller.add(0, 1h, [](const EventObject&) {}); }));
+  ASSERT_TRUE(clock->settle([&] { poller.add(0, 10ms, [](const EventObject&) {}); }));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(clock->advanceAndSettle(10ms));
+  EXPECT_EQ(reads, 4);
 }
 
 }  // namespace

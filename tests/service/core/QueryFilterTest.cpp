@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <random>
 #include <string>
 
 #include "core/ComError.h"
 #include "service/LikePattern.h"
 #include "service/QueryFilter.h"
+#include "service/Utf8.h"
 #include "service/WqlParser.h"
 
 namespace kestrava::service {
@@ -134,13 +137,16 @@ TEST(WhereBinding, PropertiesAreResolvedOnceAndUnknownOnesRefused) {
   }
 }
 
-TEST(WhereBinding, MalformedLikeSetIsInvalidQuery) {
-  for (const char* pattern : {"[abc", "[z-a]", "x[", "[^"}) {
+TEST(WhereBinding, MalformedOrOverlongLikeIsInvalidQuery) {
+  const std::string longest(LikePattern::kMaxPatternBytes, '_');
+  EXPECT_NO_THROW(LikePattern{longest});
+  for (const std::string& pattern : {std::string("[abc"), std::string("[z-a]"), std::string("x["),
+                                     std::string("[^"), "%" + longest}) {
     try {
       LikePattern p(pattern);
-      FAIL() << pattern;
+      FAIL() << pattern.substr(0, 20);
     } catch (const ComError& e) {
-      EXPECT_EQ(e.number(), -2147217385) << pattern;
+      EXPECT_EQ(e.number(), -2147217385) << pattern.substr(0, 20);
     }
   }
 }
@@ -179,6 +185,77 @@ INSTANTIATE_TEST_SUITE_P(
                       LikeCase{"__", "\xFF\xFE", true}, LikeCase{"_", "\xFF\xFE", false},
                       LikeCase{"a", "\xFF", false}, LikeCase{"\xFF", "\xFF", true}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
+
+// The obvious quadratic matcher over code points, as the yardstick for the fast one.
+bool referenceLike(const std::u32string& p, const std::u32string& t) {
+  std::vector<std::vector<signed char>> memo(p.size() + 1,
+                                             std::vector<signed char>(t.size() + 1, -1));
+  std::function<bool(size_t, size_t)> at = [&](size_t i, size_t j) {
+    signed char& known = memo[i][j];
+    if (known >= 0) return known == 1;
+    bool result = false;
+    if (i == p.size()) {
+      result = j == t.size();
+    } else if (p[i] == U'%') {
+      result = at(i + 1, j) || (j < t.size() && at(i, j + 1));
+    } else if (j < t.size()) {
+      const char32_t c = foldCase(t[j]);
+      if (p[i] == U'_') {
+        result = at(i + 1, j + 1);
+      } else if (p[i] == U'[') {  // the generator writes sets as [x] or [^x], x a letter
+        const bool negated = p[i + 1] == U'^';
+        const char32_t x = foldCase(p[i + (negated ? 2 : 1)]);
+        result = (c == x) != negated && at(i + (negated ? 4 : 3), j + 1);
+      } else {
+        result = foldCase(p[i]) == c && at(i + 1, j + 1);
+      }
+    }
+    known = result ? 1 : 0;
+    return result;
+  };
+  return at(0, 0);
+}
+
+std::string utf8(const std::u32string& s) {
+  std::string out;
+  for (char32_t c : s) appendUtf8(out, c);
+  return out;
+}
+
+TEST(LikeMatching, AgreesWithTheQuadraticMatcherOnRandomPatterns) {
+  std::mt19937 rng(7031);
+  const std::u32string letters = U"aAb\u00e4\u00c4\u0436";  // a, A, b, a-umlaut both cases, zhe
+  auto letter = [&] { return letters[rng() % letters.size()]; };
+  int matched = 0;
+  for (int round = 0; round < 4000; ++round) {
+    std::u32string text, pattern;
+    const size_t textLength = rng() % (round % 10 == 0 ? 300 : 12);
+    for (size_t i = 0; i < textLength; ++i) text += letter();
+    // Long runs of letters cross the 64-character words of the matcher now and then.
+    const size_t elements = rng() % (round % 10 == 1 ? 160 : 8);
+    for (size_t i = 0; i < elements; ++i) {
+      switch (rng() % 8) {
+        case 0:
+          pattern += U'%';
+          break;
+        case 1:
+          pattern += U'_';
+          break;
+        case 2:
+          pattern += (rng() % 2 ? U"[^" : U"[") + std::u32string(1, letter()) + U"]";
+          break;
+        default:
+          pattern += letter();
+      }
+    }
+    if (round % 3 == 0 && !text.empty()) pattern = U"%" + text.substr(rng() % text.size()) + U"%";
+    const bool expected = referenceLike(pattern, text);
+    matched += expected;
+    ASSERT_EQ(LikePattern(utf8(pattern)).matches(utf8(text)), expected)
+        << "'" << utf8(text) << "' Like '" << utf8(pattern) << "'";
+  }
+  EXPECT_GT(matched, 400) << "the generator should give matches too";
+}
 
 }  // namespace
 }  // namespace kestrava::service

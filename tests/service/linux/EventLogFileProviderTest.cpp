@@ -88,8 +88,60 @@ TEST(LogRecordsTest, KindsCountsAndJournalHeaders) {
   const std::string f = tmp.path() + "/big.log";
   std::ofstream(f) << std::string(100, 'x') + "\n" + std::string(50, 'y');
   UniqueFd fd = openAt(AT_FDCWD, f.c_str());
-  EXPECT_EQ(countLines(fd.get(), 1000), 2);
-  EXPECT_FALSE(countLines(fd.get(), 100)) << "larger than the bound: not counted";
+  EXPECT_EQ(countLines(fd.get(), 1000), 2) << "a file cut short since: what is there";
+  EXPECT_EQ(countLines(fd.get(), 101), 1) << "only the bytes of the size it was given";
+  EXPECT_EQ(countLines(fd.get(), 100), 1) << "a last line without a newline counts";
+  EXPECT_FALSE(countLines(fd.get(), 1000, [] { return false; })) << "stopped part way";
+}
+
+TEST(EventLogFileProviderCounts, AnySizeCountedOnceAndOnlyTheKeyedLogRead) {
+  testing::TempDir tmp;
+  const std::string dir = tmp.path() + "/var/log";
+  std::filesystem::create_directories(dir);
+  {
+    // Text past the first 4 KiB, then a hole past 64 MiB, then one more line.
+    std::ofstream big(dir + "/big.log");
+    for (int i = 0; i < 1000; ++i) big << "line " << i << "\n";
+    big.seekp((65 << 20) + 10);
+    big << "last line\n";
+  }
+  std::ofstream(dir + "/small.log") << "a\nb\n";
+  auto root = fixtureRoot(tmp.path());
+  auto counts = std::make_shared<LogCountCache>();
+  EventLogFileProvider provider(root, counts);
+  const auto recordsOnly = testing::only(*provider.schema(), {"LogFileName", "NumberOfRecords"});
+  auto records = [&] {
+    std::map<std::string, Value> out;
+    for (auto& o : enumerateAll(provider, recordsOnly))
+      out[o.get("LogFileName").asText()] = o.get("NumberOfRecords");
+    return out;
+  };
+  EXPECT_EQ(records(), (std::map<std::string, Value>{{"big", Value::integer(1001)},
+                                                     {"small", Value::integer(2)}}));
+
+  // Same device, inode, size and modification time: the count is not read again.
+  struct stat before {};
+  ASSERT_EQ(::stat((dir + "/small.log").c_str(), &before), 0);
+  std::ofstream(dir + "/small.log", std::ios::in | std::ios::out) << "abc\n";
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (dir + "/small.log").c_str(), times, 0), 0);
+  EXPECT_EQ(records().at("small"), Value::integer(2));
+  std::ofstream(dir + "/small.log", std::ios::app) << "\nx";
+  EXPECT_EQ(records().at("small"), Value::integer(3)) << "a grown log is counted again";
+
+  // A key filter reads one log; get finds its key exactly.
+  auto fresh = std::make_shared<LogCountCache>();
+  EventLogFileProvider keyed(root, fresh);
+  std::vector<ManagementObject> found;
+  keyed.enumerateKey("SMALL", recordsOnly, [&](ManagementObject&& o) {
+    found.push_back(std::move(o));
+    return true;
+  });
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].get("NumberOfRecords"), Value::integer(3));
+  EXPECT_EQ(fresh->size(), 1u) << "the other log was counted too";
+  EXPECT_TRUE(keyed.get("small"));
+  EXPECT_FALSE(keyed.get("SMALL"));
 }
 
 TEST(EventLogFileProviderFixture, EveryLogOfTheTree) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/statvfs.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <map>
@@ -117,7 +118,7 @@ TEST(LogicalDiskProviderFixture, OddMountLinesBecomeTheRightDisks) {
 
 TEST(LogicalDiskProviderFixture, NameAloneNeverCallsStatvfs) {
   auto root = fixtureRoot(fixtureDir("mounts-odd"));
-  int calls = 0;
+  std::atomic<int> calls{0};
   root.statvfs = [&](const char* p, struct statvfs* out) {
     ++calls;
     return fakeStatvfs(p, out);

@@ -185,10 +185,21 @@ TEST(ProcessProviderFixture, GetReadsOneProcessAndRefusesKeysThatAreNotPids) {
   EXPECT_EQ(p->get("Name"), Value::text("my prog (x)"));
   EXPECT_EQ(p->path(), "Win32_Process='4242'");
   EXPECT_TRUE(provider.exists("4242"));
+  auto keyed = [&](const char* key) {
+    std::vector<std::string> names;
+    provider.enumerateKey(key, testing::only(*provider.schema(), {"Name"}),
+                          [&](ManagementObject&& o) {
+                            names.push_back(o.get("Name").asText());
+                            return true;
+                          });
+    return names;
+  };
+  EXPECT_EQ(keyed("4242"), std::vector<std::string>{"my prog (x)"});
   for (const char* key : {"999", "5", "", "abc", "1/../4242", "../proc/4242", "04242", "-1",
                           "4242 ", "99999999999", "sys"}) {
     EXPECT_FALSE(provider.get(key)) << '"' << key << '"';
     EXPECT_FALSE(provider.exists(key)) << '"' << key << '"';
+    EXPECT_TRUE(keyed(key).empty()) << '"' << key << '"';
   }
 }
 

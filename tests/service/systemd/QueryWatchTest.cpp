@@ -3,16 +3,23 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <future>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "query/QueryTool.h"
+#include "service/LocalService.h"
+#include "service/Providers.h"
+#include "service/core/ManualClock.h"
 #include "service/systemd/SystemdFixture.h"
 
 extern char** environ;
@@ -51,15 +58,22 @@ class QueryProgram {
     if (out_ >= 0) ::close(out_);
   }
 
-  // Reads until a line of the output holds both texts, or the time is up.
-  bool waitForLine(const std::string& first, const std::string& second,
-                   std::chrono::milliseconds timeout) {
-    const auto end = Clock::now() + timeout;
-    while (!hasLine(first, second)) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-      if (left.count() <= 0 || !readSome(left)) return false;
+  // Waits (bounded) until the signal no longer ends the program by default: it blocks it (a
+  // watch does before it connects) or waits for it (sigwait, which unblocks it meanwhile).
+  bool waitUntilHandled(int signal) const {
+    const std::string proc = "/proc/" + std::to_string(pid_);
+    const std::string waiting = std::to_string(SYS_rt_sigtimedwait) + " ";
+    for (int i = 0; i < 500; ++i) {
+      std::ifstream status(proc + "/status"), syscall(proc + "/syscall");
+      std::string line;
+      if (std::getline(syscall, line) && line.starts_with(waiting)) return true;
+      while (std::getline(status, line))
+        if (line.starts_with("SigBlk:") &&
+            (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1))
+          return true;
+      std::this_thread::sleep_for(10ms);
     }
-    return true;
+    return false;
   }
 
   // Ends it with the signal (none: lets it end by itself); its exit status, -1 when it would not.
@@ -82,14 +96,6 @@ class QueryProgram {
   const std::string& output() const { return output_; }
 
  private:
-  bool hasLine(const std::string& first, const std::string& second) const {
-    std::istringstream lines(output_);
-    for (std::string line; std::getline(lines, line);)
-      if (line.find(first) != std::string::npos && line.find(second) != std::string::npos)
-        return true;
-    return false;
-  }
-
   bool readSome(std::chrono::milliseconds timeout) {
     pollfd p{out_, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
@@ -112,25 +118,90 @@ std::string call(const std::string& method) {
   return program.output();
 }
 
+std::string stateOf(kestrava::Connection& connection) {
+  return connection.getObject("Win32_Service='" + kQueryUnit + "'").get("State").asText();
+}
+
+// Waits (bounded) until systemd has brought the unit to the state.
+bool reaches(kestrava::Connection& connection, const std::string& state) {
+  for (int i = 0; i < 200 && stateOf(connection) != state; ++i) std::this_thread::sleep_for(25ms);
+  return stateOf(connection) == state;
+}
+
+bool hasLine(const std::string& output, const std::string& first, const std::string& second) {
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);)
+    if (line.find(first) != std::string::npos && line.find(second) != std::string::npos)
+      return true;
+  return false;
+}
+
+// The watch runs in this process on a service whose poller's time the test drives; the calls
+// are the real program's.
 TEST(QueryWatch, CallAndWatchActOnARealService) {
   NEED_SYSTEMD_FIXTURE();
-  if (call("StopService") == "0\n") std::this_thread::sleep_for(500ms);
+  using kestrava::service::LocalService;
+  auto clock = std::make_shared<kestrava::service::testing::ManualClock>();
+  auto connect = [&](const std::string&) -> std::unique_ptr<kestrava::Connection> {
+    kestrava::service::ProviderList providers;
+    providers.push_back(kestrava::service::makeServiceProvider());
+    LocalService::Options options;
+    options.clock = clock;
+    return std::make_unique<LocalService>(std::move(providers), options);
+  };
+  auto states = connect("");
+  if (stateOf(*states) != "Stopped") {
+    call("StopService");
+    ASSERT_TRUE(reaches(*states, "Stopped"));
+  }
 
+  std::ostringstream out, err;
+  std::promise<void> stop;
+  std::shared_future<void> stopped = stop.get_future().share();
+  kestrava::query::QueryToolContext context{connect, out, err, [stopped] { stopped.wait(); },
+                                            [] { return std::string("T"); }};
+  const auto cmd = kestrava::query::CommandLine::parse(
+      {"--watch",
+       "Select * from __InstanceModificationEvent Within 0.5 Where TargetInstance Isa "
+       "'Win32_Service'"});
+  int status = -1;
+  std::thread watch;
+  ASSERT_TRUE(clock->settle([&] {
+    watch = std::thread([&] { status = kestrava::query::runQueryTool(cmd, context); });
+  }));  // its first look only takes the snapshot
+  const std::string unit = "'" + kQueryUnit + "'";
+  struct Step {
+    const char* method;
+    const char* answer;
+    const char* state;
+    const char* line;
+  } steps[] = {{"StartService", "0\n", "Running", "State: Stopped -> Running"},
+               {"PauseService", "0\n", "Paused", "State: Running -> Paused"},
+               {"ResumeService", "0\n", "Running", "State: Paused -> Running"},
+               {"StopService", "0\n", "Stopped", "State: Running -> Stopped"}};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.method);
+    EXPECT_EQ(call(step.method), step.answer);
+    ASSERT_TRUE(reaches(*states, step.state));
+    EXPECT_FALSE(hasLine(out.str(), unit, step.line)) << "seen before the poller looked";
+    ASSERT_TRUE(clock->advanceAndSettle(500ms));
+    EXPECT_TRUE(hasLine(out.str(), unit, step.line)) << out.str();
+    if (std::string(step.method) == "StartService") {
+      EXPECT_EQ(call(step.method), "10\n") << "a running service cannot be started again";
+    }
+  }
+  stop.set_value();
+  watch.join();
+  EXPECT_EQ(status, 0) << err.str();
+}
+
+// The program itself ends a watch on SIGINT with status 0.
+TEST(QueryWatch, TheProgramEndsAWatchOnInterrupt) {
+  NEED_SYSTEMD_FIXTURE();
   QueryProgram watch({"--watch",
                       "Select * from __InstanceModificationEvent Within 0.5 Where "
                       "TargetInstance Isa 'Win32_Service'"});
-  std::this_thread::sleep_for(
-      2500ms);  // its first look only takes the snapshot, even on a busy machine
-  EXPECT_EQ(call("StartService"), "0\n");
-  // The change is seen within the interval (0.5 s), give or take one enumeration.
-  const std::string unit = "'" + kQueryUnit + "'";
-  EXPECT_TRUE(watch.waitForLine(unit, "State: Stopped -> Running", 2500ms)) << watch.output();
-  EXPECT_EQ(call("StartService"), "10\n");
-  EXPECT_EQ(call("PauseService"), "0\n");
-  EXPECT_TRUE(watch.waitForLine(unit, "State: Running -> Paused", 2500ms)) << watch.output();
-  EXPECT_EQ(call("ResumeService"), "0\n");
-  EXPECT_EQ(call("StopService"), "0\n");
-  EXPECT_TRUE(watch.waitForLine(unit, "-> Stopped", 2500ms)) << watch.output();
+  ASSERT_TRUE(watch.waitUntilHandled(SIGINT));
   EXPECT_EQ(watch.finish(SIGINT), 0);
 }
 
