@@ -158,8 +158,12 @@ TEST(QueryWatch, CallAndWatchActOnARealService) {
   std::ostringstream out, err;
   std::promise<void> stop;
   std::shared_future<void> stopped = stop.get_future().share();
-  kestrava::query::QueryToolContext context{connect, out, err, [stopped] { stopped.wait(); },
-                                            [] { return std::string("T"); }};
+  kestrava::query::QueryToolContext context{
+      connect, out, err,
+      [stopped](std::chrono::milliseconds limit) {
+        return stopped.wait_for(limit) == std::future_status::ready;
+      },
+      [] { return std::string("T"); }};
   const auto cmd = kestrava::query::CommandLine::parse(
       {"--watch",
        "Select * from __InstanceModificationEvent Within 0.5 Where TargetInstance Isa "
@@ -167,7 +171,7 @@ TEST(QueryWatch, CallAndWatchActOnARealService) {
   int status = -1;
   std::thread watch;
   ASSERT_TRUE(clock->settle([&] {
-    watch = std::thread([&] { status = kestrava::query::runQueryTool(cmd, context); });
+    watch = std::thread([&] { status = kestrava::query::runQueryTool(cmd, {""}, context); });
   }));  // its first look only takes the snapshot
   const std::string unit = "'" + kQueryUnit + "'";
   struct Step {
