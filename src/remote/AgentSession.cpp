@@ -114,6 +114,14 @@ AgentSession::Outcome AgentSession::serve() {
   } catch (const ProtocolError& e) {
     out_.sendError(0, e);
     return kProtocolViolation;
+  } catch (const std::exception& e) {
+    // Out of memory, most likely: the session ends with an error instead of the agent.
+    try {
+      out_.sendError(0, unexpected(e));
+    } catch (const std::exception&) {
+      // The client learns of the end from the closed stream alone.
+    }
+    return kFailed;
   }
   return kClosed;
 }
@@ -196,8 +204,9 @@ void AgentSession::subscribe(uint64_t id, const std::string& query) {
   auto deliver = [this, id](const EventObject& event) {
     try {
       out_.sendEvent(id, event);
-    } catch (const ComError&) {
-      // An event too large for one message is dropped; the next change brings a fresh one.
+    } catch (const std::exception&) {
+      // An event too large for one message (or for memory) is dropped; the next change brings a
+      // fresh one.
     }
   };
   auto local = connection_->subscribe(query, deliver);

@@ -27,7 +27,13 @@ class AgentSession {
   AgentSession(const AgentSession&) = delete;
   AgentSession& operator=(const AgentSession&) = delete;
 
-  enum Outcome { kClosed = 0, kServiceUnavailable = 1, kProtocolViolation = 2, kOutputLost = 3 };
+  enum Outcome {
+    kClosed = 0,
+    kServiceUnavailable = 1,
+    kProtocolViolation = 2,
+    kOutputLost = 3,
+    kFailed = 4,  // the agent itself failed (out of memory)
+  };
   // Serves until the client's stream ends; never throws.
   Outcome run();
 

@@ -93,7 +93,21 @@ ClientSession::~ClientSession() {
 void ClientSession::start(std::chrono::milliseconds timeout) {
   reader_ = std::thread([this] {
     readerId_ = std::this_thread::get_id();
-    readLoop();
+    try {
+      readLoop();
+    } catch (const std::exception& e) {
+      // Out of memory, most likely: the connection ends with an error instead of the program.
+      try {
+        setFailure(isReady() ? messageNotHandled(computer_, e.what())
+                             : agentEndedEarly(computer_, std::string("Kestrava could not take "
+                                                                      "in its messages (") +
+                                                              e.what() + ")"));
+      } catch (const std::exception&) {
+        std::lock_guard lock(mutex_);
+        failure_.emplace(err::kRpcServerUnavailable, "", "SWbemServicesEx");
+      }
+      changed_.notify_all();
+    }
   });
   try {
     send(hello());

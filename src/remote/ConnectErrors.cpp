@@ -235,6 +235,11 @@ ComError connectionLost(const std::string& computer, const std::string& reason) 
                   kServices);
 }
 
+ComError messageNotHandled(const std::string& computer, const std::string& what) {
+  return connectionLost(
+      computer, "Kestrava could not take in a message from the agent (" + escaped(what, 80) + ")");
+}
+
 ComError connectionReleased(const std::string& computer) {
   return ComError(err::kRpcServerUnavailable,
                   "The connection to " + displayName(computer) +

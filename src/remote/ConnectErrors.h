@@ -43,6 +43,8 @@ ComError handshakeTimedOut(const std::string& computer, std::chrono::millisecond
 
 // An established connection that ended or broke; every later call fails with this.
 ComError connectionLost(const std::string& computer, const std::string& reason);
+// The client could not take in a message of the agent (out of memory, say); what says why.
+ComError messageNotHandled(const std::string& computer, const std::string& what);
 // A call made after the connection was released (a query result kept past its connection).
 ComError connectionReleased(const std::string& computer);
 
