@@ -23,14 +23,26 @@ Message hello() {
                   Value::text(KESTRAVA_VERSION)}};
 }
 
+// The writer says "busy" for the request while this lives.
+class WorkingOn {
+ public:
+  WorkingOn(FrameWriter& out, uint64_t id) : out_(out) { out_.working(id); }
+  ~WorkingOn() { out_.idle(); }
+  WorkingOn(const WorkingOn&) = delete;
+  WorkingOn& operator=(const WorkingOn&) = delete;
+
+ private:
+  FrameWriter& out_;
+};
+
 ComError unexpected(const std::exception& e) {
   return ComError(err::kWbemFailed, std::string("The management service failed: ") + e.what() + " ",
                   "SWbemServicesEx");
 }
 }  // namespace
 
-AgentSession::AgentSession(int inFd, int outFd, Opener open)
-    : inFd_(inFd), out_(outFd), open_(std::move(open)) {}
+AgentSession::AgentSession(int inFd, int outFd, Opener open, std::chrono::milliseconds busyInterval)
+    : inFd_(inFd), out_(outFd, busyInterval), open_(std::move(open)) {}
 
 AgentSession::~AgentSession() {
   endSubscriptions();
@@ -108,6 +120,7 @@ AgentSession::Outcome AgentSession::serve() {
     auto outcome = handshake();
     if (outcome != kClosed || !connection_) return outcome;
     while (auto request = receive()) {
+      WorkingOn working(out_, request->id);
       handle(*request);
       if (out_.broken()) return kOutputLost;
     }

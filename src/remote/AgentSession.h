@@ -22,7 +22,8 @@ class AgentSession {
  public:
   using Opener = std::function<std::unique_ptr<Connection>()>;
 
-  AgentSession(int inFd, int outFd, Opener open);
+  AgentSession(int inFd, int outFd, Opener open,
+               std::chrono::milliseconds busyInterval = FrameWriter::kBusyInterval);
   ~AgentSession();
   AgentSession(const AgentSession&) = delete;
   AgentSession& operator=(const AgentSession&) = delete;

@@ -77,8 +77,9 @@ ComError errorOf(const Message& m) {
 
 }  // namespace
 
-ClientSession::ClientSession(std::unique_ptr<Transport> transport, std::string computer)
-    : computer_(std::move(computer)), transport_(std::move(transport)) {
+ClientSession::ClientSession(std::unique_ptr<Transport> transport, std::string computer,
+                             RemoteLimits limits)
+    : computer_(std::move(computer)), limits_(limits), transport_(std::move(transport)) {
   int wake[2];
   if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
     throw ComError(err::kWbemFailed, "Kestrava could not create a pipe ", "SWbemLocator");
@@ -90,7 +91,7 @@ ClientSession::~ClientSession() {
   close();
 }
 
-void ClientSession::start(std::chrono::milliseconds timeout) {
+void ClientSession::start() {
   reader_ = std::thread([this] {
     readerId_ = std::this_thread::get_id();
     try {
@@ -110,13 +111,14 @@ void ClientSession::start(std::chrono::milliseconds timeout) {
     }
   });
   try {
-    send(hello());
+    send(hello(), "the hello");
   } catch (const ComError&) {
     // The reader is finding out why the far side went; its verdict is what the user sees.
   }
   std::unique_lock lock(mutex_);
-  if (!changed_.wait_for(lock, timeout, [this] { return ready_ || failure_.has_value(); }))
-    failure_ = handshakeTimedOut(computer_, timeout);
+  if (!changed_.wait_for(lock, limits_.handshake,
+                         [this] { return ready_ || failure_.has_value(); }))
+    failure_ = handshakeTimedOut(computer_, limits_.handshake);
   if (failure_) {
     ComError error = *failure_;
     lock.unlock();
@@ -132,11 +134,7 @@ void ClientSession::close(bool abandon) {
     closed_ = true;
   }
   changed_.notify_all();
-  if (reader_.joinable()) {
-    char byte = 0;
-    [[maybe_unused]] auto n = ::write(wakeWrite_.get(), &byte, 1);
-    reader_.join();
-  }
+  stopReader();
   {
     std::lock_guard lock(callbacksMutex_);
     callbacks_.clear();
@@ -144,6 +142,28 @@ void ClientSession::close(bool abandon) {
   std::lock_guard lock(writeMutex_);
   if (abandon && transport_) transport_->abandon();
   transport_.reset();
+}
+
+void ClientSession::stopReader() {
+  if (onReader()) return;
+  std::lock_guard lock(readerMutex_);
+  if (!reader_.joinable()) return;
+  char byte = 0;
+  [[maybe_unused]] auto n = ::write(wakeWrite_.get(), &byte, 1);
+  reader_.join();
+}
+
+// The far side is taken for dead: every waiting and later call fails with this error, and the
+// carrier is ended at once rather than when the connection is released.
+void ClientSession::giveUp(ComError error) {
+  setFailure(std::move(error));
+  stopReader();
+  {
+    std::lock_guard lock(writeMutex_);
+    if (transport_ && !onReader()) transport_->abandon();
+  }
+  std::lock_guard lock(mutex_);
+  throw *failure_;
 }
 
 int ClientSession::processId() const {
@@ -192,6 +212,10 @@ bool ClientSession::readInput() {
   if (n <= 0) {
     ended(decoder_.midFrame());
     return false;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    lastHeard_ = std::chrono::steady_clock::now();
   }
   try {
     decoder_.feed(std::string_view(buffer, static_cast<size_t>(n)));
@@ -298,6 +322,10 @@ void ClientSession::dispatch(const Message& m) {
       if (!ready) throw ProtocolError("an event before the agent was ready");
       deliver(m);
       return;
+    case Verb::Busy:
+      // Its arrival is all it says: the reader has noted that the far side is alive.
+      if (!ready) throw ProtocolError("a busy before the agent was ready");
+      return;
     case Verb::Ok:
     case Verb::Object:
     case Verb::End:
@@ -344,10 +372,12 @@ void ClientSession::checkCaller() const {
                    "SWbemServicesEx");
 }
 
-std::pair<uint64_t, std::shared_ptr<ClientSession::Request>> ClientSession::open() {
+std::pair<uint64_t, std::shared_ptr<ClientSession::Request>> ClientSession::open(std::string what) {
   checkCaller();
   auto id = nextId_++;
   auto request = std::make_shared<Request>();
+  request->what = std::move(what);
+  request->sent = std::chrono::steady_clock::now();
   std::lock_guard lock(mutex_);
   if (closed_) throw connectionReleased(computer_);
   if (failure_) throw *failure_;
@@ -355,14 +385,17 @@ std::pair<uint64_t, std::shared_ptr<ClientSession::Request>> ClientSession::open
   return {id, request};
 }
 
-void ClientSession::send(const Message& message) {
+void ClientSession::send(const Message& message, const std::string& what) {
   auto framed = frame(encodePayload(message));
-  bool written;
+  auto result = WriteResult::kFailed;
   {
     std::lock_guard lock(writeMutex_);
-    written = transport_ && writeAll(transport_->outputFd(), framed);
+    if (transport_)
+      result = writeAllBefore(transport_->outputFd(), framed,
+                              std::chrono::steady_clock::now() + limits_.silence);
   }
-  if (written) return;
+  if (result == WriteResult::kWritten) return;
+  if (result == WriteResult::kTimedOut) giveUp(requestNotTakenIn(computer_, what, limits_.silence));
   if (onReader()) {
     setFailure(connectionLost(computer_, "writing to the agent failed"));
     std::lock_guard lock(mutex_);
@@ -379,14 +412,21 @@ void ClientSession::send(const Message& message) {
 
 ClientSession::Reply ClientSession::next(const std::shared_ptr<Request>& request) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return !request->replies.empty() || failure_ || closed_; });
-  if (!request->replies.empty()) {
-    Reply reply = std::move(request->replies.front());
-    request->replies.pop_front();
-    return reply;
+  for (;;) {
+    if (!request->replies.empty()) {
+      Reply reply = std::move(request->replies.front());
+      request->replies.pop_front();
+      return reply;
+    }
+    if (failure_) throw *failure_;
+    if (closed_) throw connectionReleased(computer_);
+    // Silence counts from the later of the request and the far side's last bytes.
+    auto deadline = std::max(request->sent, lastHeard_) + limits_.silence;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    changed_.wait_until(lock, deadline);
   }
-  if (failure_) throw *failure_;
-  throw connectionReleased(computer_);
+  lock.unlock();
+  giveUp(noAnswer(computer_, request->what, limits_.silence));
 }
 
 void ClientSession::finish(uint64_t id) {
@@ -401,16 +441,16 @@ void ClientSession::abandon(uint64_t id) {
     if (closed_ || failure_) return;
   }
   try {
-    send(Message{Verb::Cancel, nextId_++, {Value::integer(static_cast<int64_t>(id))}});
+    send(Message{Verb::Cancel, nextId_++, {Value::integer(static_cast<int64_t>(id))}}, "a cancel");
   } catch (const ComError&) {
     // A connection that is gone streams nothing more anyway.
   }
 }
 
 std::unique_ptr<ObjectStream> ClientSession::query(std::string_view wql) {
-  auto [id, request] = open();
+  auto [id, request] = open("the query " + displayName(wql));
   try {
-    send(Message{Verb::Query, id, {Value::text(std::string(wql))}});
+    send(Message{Verb::Query, id, {Value::text(std::string(wql))}}, request->what);
     Reply reply = next(request);
     if (reply.verb == Verb::Error) throw *reply.error;
     if (reply.verb != Verb::Ok)
@@ -423,9 +463,9 @@ std::unique_ptr<ObjectStream> ClientSession::query(std::string_view wql) {
 }
 
 ManagementObject ClientSession::get(std::string_view path) {
-  auto [id, request] = open();
+  auto [id, request] = open("the request for " + displayName(path));
   try {
-    send(Message{Verb::Get, id, {Value::text(std::string(path))}});
+    send(Message{Verb::Get, id, {Value::text(std::string(path))}}, request->what);
     Reply reply = next(request);
     finish(id);
     if (reply.verb == Verb::Error) throw *reply.error;
@@ -439,10 +479,11 @@ ManagementObject ClientSession::get(std::string_view path) {
 }
 
 Value ClientSession::call(std::string_view path, std::string_view method) {
-  auto [id, request] = open();
+  auto [id, request] = open("the call of " + displayName(method) + " on " + displayName(path));
   try {
-    send(Message{
-        Verb::Call, id, {Value::text(std::string(path)), Value::text(std::string(method))}});
+    send(
+        Message{Verb::Call, id, {Value::text(std::string(path)), Value::text(std::string(method))}},
+        request->what);
     Reply reply = next(request);
     finish(id);
     if (reply.verb == Verb::Error) throw *reply.error;
@@ -456,14 +497,14 @@ Value ClientSession::call(std::string_view path, std::string_view method) {
 }
 
 SubscriptionId ClientSession::subscribe(std::string_view query, EventCallback callback) {
-  auto [id, request] = open();
+  auto [id, request] = open("the subscription " + displayName(query));
   {
     // Registered before the request goes, as the first event may overtake the agent's ok.
     std::lock_guard lock(callbacksMutex_);
     callbacks_[id] = std::move(callback);
   }
   try {
-    send(Message{Verb::Subscribe, id, {Value::text(std::string(query))}});
+    send(Message{Verb::Subscribe, id, {Value::text(std::string(query))}}, request->what);
     Reply reply = next(request);
     finish(id);
     if (reply.verb == Verb::Error) throw *reply.error;

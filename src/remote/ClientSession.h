@@ -15,6 +15,7 @@
 #include "core/Connection.h"
 #include "remote/FrameDecoder.h"
 #include "remote/Message.h"
+#include "remote/RemoteLimits.h"
 #include "remote/SchemaTable.h"
 #include "remote/Transport.h"
 #include "remote/UniqueFd.h"
@@ -25,17 +26,19 @@ namespace kestrava::remote {
 // to the request that waits for them, notifications to their callbacks, while calls go on. Query
 // results keep arriving into their request's queue, so the first objects are returned before
 // the last are read. Once the stream ends or breaks, every waiting and later call fails with one
-// error that names the computer; objects already delivered stay valid.
+// error that names the computer; objects already delivered stay valid. A call that hears nothing
+// at all from the far side within the silence limit gives the connection up the same way.
 class ClientSession : public std::enable_shared_from_this<ClientSession> {
  public:
-  ClientSession(std::unique_ptr<Transport> transport, std::string computer);
+  ClientSession(std::unique_ptr<Transport> transport, std::string computer,
+                RemoteLimits limits = {});
   ~ClientSession();
   ClientSession(const ClientSession&) = delete;
   ClientSession& operator=(const ClientSession&) = delete;
 
-  // Starts the reader, exchanges hellos and waits for the agent to be ready, at most timeout.
-  // Throws the connect error (source SWbemLocator); the session is then closed.
-  void start(std::chrono::milliseconds timeout);
+  // Starts the reader, exchanges hellos and waits for the agent to be ready, at most the
+  // handshake limit. Throws the connect error (source SWbemLocator); the session is then closed.
+  void start();
   // Stops the reader and ends the transport (its process is reaped). Idempotent. With abandon the
   // transport is killed at once instead of being asked to end.
   void close(bool abandon = false);
@@ -54,6 +57,8 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     std::optional<ComError> error;
   };
   struct Request {
+    std::string what;  // the request in an error's words: "the query \"Select ...\""
+    std::chrono::steady_clock::time_point sent;
     std::deque<Reply> replies;
   };
 
@@ -74,14 +79,18 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   void ended(bool midFrame);
   bool isReady() const;
   void setFailure(ComError error);
-  std::pair<uint64_t, std::shared_ptr<Request>> open();
-  void send(const Message& message);
+  std::pair<uint64_t, std::shared_ptr<Request>> open(std::string what);
+  void send(const Message& message, const std::string& what);
+  [[noreturn]] void giveUp(ComError error);
+  void stopReader();
   void checkCaller() const;
   bool onReader() const { return std::this_thread::get_id() == readerId_.load(); }
 
   const std::string computer_;
+  const RemoteLimits limits_;
   std::unique_ptr<Transport> transport_;
   UniqueFd wakeRead_, wakeWrite_;
+  std::mutex readerMutex_;  // guards reader_'s end
   std::thread reader_;
   std::atomic<std::thread::id> readerId_;
 
@@ -96,6 +105,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   bool ready_ = false;
   bool closed_ = false;
   std::optional<ComError> failure_;
+  std::chrono::steady_clock::time_point lastHeard_;  // the far side's last bytes
   std::unordered_map<uint64_t, std::shared_ptr<Request>> requests_;
 
   std::mutex writeMutex_;

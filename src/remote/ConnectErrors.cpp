@@ -72,6 +72,11 @@ std::string withSsh(std::string_view sshErrors) {
   return line.empty() ? std::string() : " (ssh: " + line + ")";
 }
 
+std::string durationText(std::chrono::milliseconds limit) {
+  return limit.count() % 1000 == 0 ? std::to_string(limit.count() / 1000) + " seconds"
+                                   : std::to_string(limit.count()) + " milliseconds";
+}
+
 ComError unreachable(const std::string& what, std::string_view sshErrors) {
   return ComError(err::kRpcServerUnavailable, what + withSsh(sshErrors) + ". ", kLocator);
 }
@@ -219,19 +224,37 @@ ComError agentEndedEarly(const std::string& computer, const std::string& reason)
 }
 
 ComError handshakeTimedOut(const std::string& computer, std::chrono::milliseconds limit) {
-  return ComError(
-      err::kRpcServerUnavailable,
-      displayName(computer) + " did not answer within " +
-          (limit.count() % 1000 == 0 ? std::to_string(limit.count() / 1000) + " seconds"
-                                     : std::to_string(limit.count()) + " milliseconds") +
-          ": neither ssh nor the agent replied, so Kestrava gave up. ",
-      kLocator);
+  return ComError(err::kRpcServerUnavailable,
+                  displayName(computer) + " did not answer within " + durationText(limit) +
+                      ": neither ssh nor the agent replied, so Kestrava gave up. ",
+                  kLocator);
 }
 
 ComError connectionLost(const std::string& computer, const std::string& reason) {
   return ComError(err::kRpcServerUnavailable,
                   "The connection to " + displayName(computer) + " was lost: " + reason +
                       ". Connect again to go on. ",
+                  kServices);
+}
+
+ComError noAnswer(const std::string& computer, const std::string& what,
+                  std::chrono::milliseconds limit) {
+  return ComError(err::kRpcServerUnavailable,
+                  displayName(computer) + " did not answer within " + durationText(limit) +
+                      ": nothing came back after " + what +
+                      ", not even word that the agent was still working. The network or the "
+                      "computer may be down; Kestrava gave the connection up. Connect again to "
+                      "go on. ",
+                  kServices);
+}
+
+ComError requestNotTakenIn(const std::string& computer, const std::string& what,
+                           std::chrono::milliseconds limit) {
+  return ComError(err::kRpcServerUnavailable,
+                  displayName(computer) + " took in nothing for " + durationText(limit) +
+                      " while Kestrava sent " + what +
+                      ". The network or the computer may be down; Kestrava gave the connection "
+                      "up. Connect again to go on. ",
                   kServices);
 }
 

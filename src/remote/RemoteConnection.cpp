@@ -6,10 +6,9 @@
 namespace kestrava::remote {
 
 RemoteConnection::RemoteConnection(std::unique_ptr<Transport> transport,
-                                   const std::string& computer,
-                                   std::chrono::milliseconds handshakeTimeout)
-    : session_(std::make_shared<ClientSession>(std::move(transport), computer)) {
-  session_->start(handshakeTimeout);
+                                   const std::string& computer, RemoteLimits limits)
+    : session_(std::make_shared<ClientSession>(std::move(transport), computer, limits)) {
+  session_->start();
 }
 
 RemoteConnection::~RemoteConnection() {
@@ -44,8 +43,7 @@ int RemoteConnection::processId() const {
 std::unique_ptr<RemoteConnection> connectOverSsh(const std::string& computer,
                                                  const SshOptions& options) {
   auto transport = std::make_unique<SshTransport>(computer, options.sshProgram);
-  return std::make_unique<RemoteConnection>(std::move(transport), computer,
-                                            options.handshakeTimeout);
+  return std::make_unique<RemoteConnection>(std::move(transport), computer, options.limits);
 }
 
 }  // namespace kestrava::remote

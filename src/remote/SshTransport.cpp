@@ -9,6 +9,9 @@ namespace kestrava::remote {
 namespace {
 // After its output has closed, ssh needs a moment to exit; a stuck one is killed and reaped.
 constexpr auto kExitWait = std::chrono::milliseconds(3000);
+// ssh itself ends a session whose server has not answered for about 20 s, even while idle.
+constexpr const char* kServerAliveInterval = "ServerAliveInterval=5";
+constexpr const char* kServerAliveCountMax = "ServerAliveCountMax=3";
 }  // namespace
 
 SshTransport::SshTransport(const std::string& computer, const std::string& sshProgram)
@@ -16,7 +19,8 @@ SshTransport::SshTransport(const std::string& computer, const std::string& sshPr
   checkRemoteName(computer);
   try {
     child_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-        sshProgram, "-T", "-o", "BatchMode=yes", "--", computer, "kestrava-agent"});
+        sshProgram, "-T", "-o", "BatchMode=yes", "-o", kServerAliveInterval, "-o",
+        kServerAliveCountMax, "--", computer, "kestrava-agent"});
   } catch (const std::system_error& e) {
     throw sshNotStarted(computer, e.code().value());
   }

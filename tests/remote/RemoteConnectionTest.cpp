@@ -302,6 +302,42 @@ TEST_F(RemoteOverAgent, AnAgentThatDiesMidQueryFailsItAndEveryLaterCall) {
   EXPECT_EQ(drain(*connect()->execQuery("Select * From Win32_Process")).size(), 6u);
 }
 
+// Answers getObject only after a pause: a far side that is slow but alive.
+class SlowConnection final : public Connection {
+ public:
+  SlowConnection(std::unique_ptr<Connection> inner, std::chrono::milliseconds pause)
+      : inner_(std::move(inner)), pause_(pause) {}
+  std::unique_ptr<ObjectStream> execQuery(std::string_view wql) override {
+    return inner_->execQuery(wql);
+  }
+  ManagementObject getObject(std::string_view path) override {
+    std::this_thread::sleep_for(pause_);
+    return inner_->getObject(path);
+  }
+  Value execMethod(std::string_view path, std::string_view method) override {
+    return inner_->execMethod(path, method);
+  }
+  SubscriptionId subscribe(std::string_view q, EventCallback cb) override {
+    return inner_->subscribe(q, std::move(cb));
+  }
+  void cancel(SubscriptionId id) override { inner_->cancel(id); }
+
+ private:
+  std::unique_ptr<Connection> inner_;
+  std::chrono::milliseconds pause_;
+};
+
+TEST_F(RemoteOverAgent, AnAgentThatSaysItIsStillWorkingIsWaitedForBeyondTheSilenceLimit) {
+  agents.push_back(std::make_unique<InProcessAgent>(
+      [&] {
+        return std::make_unique<SlowConnection>(service.connect(), std::chrono::milliseconds(900));
+      },
+      std::chrono::milliseconds(50)));
+  RemoteConnection remote(agents.back()->transport(), "far",
+                          RemoteLimits{std::chrono::seconds(5), std::chrono::milliseconds(300)});
+  EXPECT_EQ(remote.getObject("Win32_Process='1'").get("Name").asText(), "123");
+}
+
 TEST_F(RemoteOverAgent, ConnectionsComeAndGoWithoutLeavingDescriptorsOrThreads) {
   connect().reset();
   agents.clear();
@@ -349,12 +385,27 @@ class ScriptedPeer {
   std::thread thread_;
 };
 
-const std::string kHello = frame("hello 0\ni1;s14:kestrava-agents5:0.1.0");
+const std::string kHello = frame("hello 0\ni2;s14:kestrava-agents5:0.1.0");
 const std::string kReady = frame("ready 0\n");
 
 std::string connectError(ScriptedPeer& peer,
                          std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-  return describe([&] { RemoteConnection(peer.transport(), "far", timeout); });
+  return describe([&] { RemoteConnection(peer.transport(), "far", RemoteLimits{timeout}); });
+}
+
+TEST(ASilentFarSide, FailsTheWaitingCallAfterTheSilenceLimitAndEveryLaterOne) {
+  ScriptedPeer peer(kHello + kReady);  // then nothing, and nothing closed
+  RemoteConnection remote(peer.transport(), "far",
+                          RemoteLimits{std::chrono::seconds(5), std::chrono::milliseconds(300)});
+  std::string error = describe([&] { remote.getObject("Win32_Process='1'"); });
+  EXPECT_TRUE(has(error,
+                  "\"far\" did not answer within 300 milliseconds: nothing came back after the "
+                  "request for \"Win32_Process='1'\", not even word that the agent was still "
+                  "working"))
+      << error;
+  EXPECT_TRUE(has(error, "|SWbemServicesEx|" + std::to_string(err::kRpcServerUnavailable)))
+      << error;
+  EXPECT_EQ(describe([&] { drain(*remote.execQuery("Select * From Win32_Process")); }), error);
 }
 
 struct BadPeer {
@@ -392,14 +443,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadPeer{"nothing then the end", "", true, {"the test agent closed its end"}},
         BadPeer{"silent", "", false, {"did not answer within 1500 milliseconds", "gave up"}},
         BadPeer{"a newer agent",
-                frame("hello 0\ni2;s14:kestrava-agents5:9.9.9") + kReady,
+                frame("hello 0\ni3;s14:kestrava-agents5:9.9.9") + kReady,
                 false,
-                {"is newer than this one", "protocol version 2 (agent 9.9.9)",
-                 "this Kestrava speaks version 1 (" KESTRAVA_VERSION ")", "-2147217396"}},
+                {"is newer than this one", "protocol version 3 (agent 9.9.9)",
+                 "this Kestrava speaks version 2 (" KESTRAVA_VERSION ")", "-2147217396"}},
         BadPeer{"an older agent",
                 frame("hello 0\ni0;s14:kestrava-agents5:0.0.1"),
                 false,
-                {"is too old", "protocol version 0 (agent 0.0.1)", "version 1"}},
+                {"is too old", "protocol version 0 (agent 0.0.1)", "version 2"}},
         BadPeer{"no hello first", kReady, false, {"does not speak", "ready out of turn"}},
         BadPeer{"service refused there",
                 kHello + frame("error 0\ni-2147217405;s14:Access denied s12:SWbemLocator"),

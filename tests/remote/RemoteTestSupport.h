@@ -41,7 +41,8 @@ class SocketTransport final : public Transport {
 // its socket is handed to a RemoteConnection through transport().
 class InProcessAgent {
  public:
-  explicit InProcessAgent(AgentSession::Opener open);
+  explicit InProcessAgent(AgentSession::Opener open,
+                          std::chrono::milliseconds busyInterval = FrameWriter::kBusyInterval);
   ~InProcessAgent();
   std::unique_ptr<Transport> transport();
   // Cuts the agent's end off, as a killed agent would.

@@ -258,7 +258,9 @@ TEST_F(FakePrograms, SshGetsItsFixedArgumentsAndARefusedNameRunsNothing) {
   EXPECT_THROW(connectOverSsh("admin@server", options), ComError);
   std::string args;
   std::getline(std::ifstream(path("args")), args);
-  EXPECT_EQ(args, "-T -o BatchMode=yes -- admin@server kestrava-agent");
+  EXPECT_EQ(args,
+            "-T -o BatchMode=yes -o ServerAliveInterval=5 -o ServerAliveCountMax=3 -- admin@server "
+            "kestrava-agent");
   fs::remove(path("args"));
   EXPECT_THROW(connectOverSsh("-oProxyCommand=touch " + path("marker"), options), ComError);
   EXPECT_FALSE(fs::exists(path("args"))) << "ssh ran for a refused name";
@@ -269,7 +271,7 @@ TEST_F(FakePrograms, ASilentPeerIsGivenUpOnAndItsSshReaped) {
   auto ssh = program("ssh", "echo $$ > " + path("pid") + "\nexec sleep 30");
   SshOptions options;
   options.sshProgram = ssh;
-  options.handshakeTimeout = std::chrono::milliseconds(400);
+  options.limits.handshake = std::chrono::milliseconds(400);
   try {
     connectOverSsh("server", options);
     FAIL() << "connected to a silent peer";
