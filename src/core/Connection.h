@@ -34,6 +34,16 @@ class ObjectStream {
   virtual std::optional<ManagementObject> next() = 0;
 };
 
+// Takes the objects of a query as the service produces them (Connection::execQueryInto).
+class ObjectSink {
+ public:
+  virtual ~ObjectSink() = default;
+  // The query is valid and runs: execQuery would have returned its stream now.
+  virtual void accepted() = 0;
+  // One object, in the service's order; false stops the query (the rest is never produced).
+  virtual bool object(ManagementObject&& object) = 0;
+};
+
 using SubscriptionId = uint64_t;
 
 // One notification: an __InstanceModificationEvent with the instance as it is now
@@ -53,6 +63,17 @@ class Connection {
   // Where State = 'Running'"). A malformed query or an unknown class throws at once; the objects
   // then come through the stream.
   virtual std::unique_ptr<ObjectStream> execQuery(std::string_view wql) = 0;
+
+  // The same query, its objects pushed to the sink on the caller's thread as they are produced,
+  // so that a sink that takes its time (an agent writing to a slow network) slows the service
+  // instead of the objects piling up. Throws as execQuery does before accepted(), and part way
+  // as a stream's next() does after it. A service that gathers nothing keeps the default.
+  virtual void execQueryInto(std::string_view wql, ObjectSink& sink) {
+    auto stream = execQuery(wql);
+    sink.accepted();
+    while (auto object = stream->next())
+      if (!sink.object(std::move(*object))) return;
+  }
 
   // Fetches one object by its path (Win32_Service='ssh.service').
   virtual ManagementObject getObject(std::string_view objectPath) = 0;

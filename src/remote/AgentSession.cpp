@@ -175,25 +175,48 @@ void AgentSession::handle(const Message& r) {
   }
 }
 
-void AgentSession::streamQuery(uint64_t id, const std::string& wql) {
-  auto stream = connection_->execQuery(wql);
-  if (!out_.send(Message{Verb::Ok, id, {}})) return;
-  for (size_t count = 1;; ++count) {
-    std::optional<ManagementObject> object;
-    auto asked = std::chrono::steady_clock::now();
-    try {
-      object = stream->next();
-    } catch (const ComError& e) {
-      fail(id, e);
-      return;
-    }
-    if (!object) break;
-    // Looking for a cancel costs a system call: after a slow object, or every so many objects.
-    bool slow = std::chrono::steady_clock::now() - asked > kSlowObject;
-    if ((slow || count % kCancelCheckEvery == 0) && cancelRequested(id)) break;
-    if (!out_.sendObject(Verb::Object, id, *object)) return;
+// Writes a query's objects as the service yields them: the writer's bound on what may wait for
+// the peer holds the service back when the client reads slowly.
+class AgentSession::QueryWriter final : public ObjectSink {
+ public:
+  QueryWriter(AgentSession& session, uint64_t id) : session_(session), id_(id) {}
+
+  void accepted() override {
+    accepted_ = true;
+    if (!session_.out_.send(Message{Verb::Ok, id_, {}})) outputLost_ = true;
+    asked_ = std::chrono::steady_clock::now();
   }
-  out_.send(Message{Verb::End, id, {}});
+  bool object(ManagementObject&& object) override {
+    // Looking for a cancel costs a system call: after a slow object, or every so many objects.
+    bool slow = std::chrono::steady_clock::now() - asked_ > kSlowObject;
+    if ((slow || ++count_ % kCancelCheckEvery == 0) && session_.cancelRequested(id_)) return false;
+    if (!session_.out_.sendObject(Verb::Object, id_, object)) outputLost_ = true;
+    asked_ = std::chrono::steady_clock::now();
+    return !outputLost_;
+  }
+
+  bool accepted_ = false;
+  bool outputLost_ = false;
+
+ private:
+  AgentSession& session_;
+  uint64_t id_;
+  size_t count_ = 0;
+  std::chrono::steady_clock::time_point asked_;
+};
+
+void AgentSession::streamQuery(uint64_t id, const std::string& wql) {
+  QueryWriter writer(*this, id);
+  try {
+    connection_->execQueryInto(wql, writer);
+  } catch (const ProtocolError&) {
+    throw;
+  } catch (const ComError& e) {
+    if (!writer.accepted_) throw;  // refused: an error instead of the ok
+    fail(id, e);
+    return;
+  }
+  if (!writer.outputLost_) out_.send(Message{Verb::End, id, {}});
 }
 
 // Takes in whatever requests have already arrived; true when one cancels this query.

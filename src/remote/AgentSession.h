@@ -39,6 +39,8 @@ class AgentSession {
   Outcome run();
 
  private:
+  class QueryWriter;
+
   Outcome serve();
   std::optional<Message> receive();
   bool fill(bool wait);

@@ -80,11 +80,15 @@ ComError errorOf(const Message& m) {
 ClientSession::ClientSession(std::unique_ptr<Transport> transport, std::string computer,
                              RemoteLimits limits)
     : computer_(std::move(computer)), limits_(limits), transport_(std::move(transport)) {
-  int wake[2];
+  int wake[2], resume[2];
   if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
     throw ComError(err::kWbemFailed, "Kestrava could not create a pipe ", "SWbemLocator");
   wakeRead_.reset(wake[0]);
   wakeWrite_.reset(wake[1]);
+  if (::pipe2(resume, O_CLOEXEC | O_NONBLOCK) != 0)
+    throw ComError(err::kWbemFailed, "Kestrava could not create a pipe ", "SWbemLocator");
+  resumeRead_.reset(resume[0]);
+  resumeWrite_.reset(resume[1]);
 }
 
 ClientSession::~ClientSession() {
@@ -187,22 +191,47 @@ void ClientSession::violation(const std::string& detail) {
 // ---- reader thread ----
 
 void ClientSession::readLoop() {
-  pollfd fds[3] = {{wakeRead_.get(), POLLIN, 0},
+  pollfd fds[4] = {{wakeRead_.get(), POLLIN, 0},
+                   {resumeRead_.get(), POLLIN, 0},
                    {transport_->inputFd(), POLLIN, 0},
                    {transport_->diagnosticsFd(), POLLIN, 0}};
   for (;;) {
-    if (::poll(fds, 3, -1) < 0) {
+    {
+      std::lock_guard lock(mutex_);
+      paused_ = mustPause();
+      fds[2].fd = paused_ ? -1 : transport_->inputFd();
+    }
+    if (::poll(fds, 4, -1) < 0) {
       if (errno == EINTR) continue;
       setFailure(connectionLost(computer_, "waiting for the agent failed"));
       return;
     }
     if (fds[0].revents) return;
-    if (fds[2].revents) {
-      readDiagnostics();
-      if (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)) fds[2].fd = -1;
+    if (fds[1].revents) {
+      char bytes[64];
+      while (readSome(resumeRead_.get(), bytes, sizeof bytes) > 0) {
+      }
     }
-    if (fds[1].revents && !readInput()) return;
+    if (fds[3].revents) {
+      readDiagnostics();
+      if (fds[3].revents & (POLLHUP | POLLERR | POLLNVAL)) fds[3].fd = -1;
+    }
+    if (fds[2].fd >= 0 && fds[2].revents && !readInput()) return;
   }
+}
+
+// Whether the reader is to take nothing in for now: some request holds all the replies it may,
+// and no caller waits for one that could lie behind them. With mutex_ held.
+bool ClientSession::mustPause() const {
+  if (starving_ > 0) return false;
+  for (const auto& [id, request] : requests_)
+    if (request->full()) return true;
+  return false;
+}
+
+void ClientSession::resumeReader() {
+  char byte = 0;
+  [[maybe_unused]] auto n = ::write(resumeWrite_.get(), &byte, 1);
 }
 
 // One read of the agent's stream, handled frame by frame; false when the stream is over.
@@ -220,7 +249,7 @@ bool ClientSession::readInput() {
   try {
     decoder_.feed(std::string_view(buffer, static_cast<size_t>(n)));
     while (auto payload = decoder_.next()) {
-      dispatch(decodePayload(*payload));
+      dispatch(decodePayload(*payload), payload->size());
       std::lock_guard lock(mutex_);
       if (failure_) return false;
     }
@@ -285,7 +314,7 @@ bool ClientSession::isReady() const {
   return ready_;
 }
 
-void ClientSession::dispatch(const Message& m) {
+void ClientSession::dispatch(const Message& m, size_t bytes) {
   bool ready;
   {
     std::lock_guard lock(mutex_);
@@ -341,10 +370,12 @@ void ClientSession::dispatch(const Message& m) {
   if (m.verb == Verb::Object) reply.object = schemas_.object(m.body[0], m.body[1]);
   if (m.verb == Verb::Result) reply.value = m.body[0];
   if (m.verb == Verb::Error) reply.error = errorOf(m);
+  reply.bytes = bytes;
   // Waiters are woken once per read (readInput), not once per object.
   std::lock_guard lock(mutex_);
   auto it = requests_.find(m.id);
   if (it == requests_.end()) return;  // a request its caller gave up on
+  it->second->queuedBytes += bytes;
   it->second->replies.push_back(std::move(reply));
 }
 
@@ -414,8 +445,11 @@ ClientSession::Reply ClientSession::next(const std::shared_ptr<Request>& request
   std::unique_lock lock(mutex_);
   for (;;) {
     if (!request->replies.empty()) {
+      const bool wasFull = request->full();
       Reply reply = std::move(request->replies.front());
       request->replies.pop_front();
+      request->queuedBytes -= reply.bytes;
+      if (wasFull && paused_) resumeReader();
       return reply;
     }
     if (failure_) throw *failure_;
@@ -423,7 +457,10 @@ ClientSession::Reply ClientSession::next(const std::shared_ptr<Request>& request
     // Silence counts from the later of the request and the far side's last bytes.
     auto deadline = std::max(request->sent, lastHeard_) + limits_.silence;
     if (std::chrono::steady_clock::now() >= deadline) break;
+    ++starving_;
+    if (paused_) resumeReader();
     changed_.wait_until(lock, deadline);
+    --starving_;
   }
   lock.unlock();
   giveUp(noAnswer(computer_, request->what, limits_.silence));
@@ -432,6 +469,7 @@ ClientSession::Reply ClientSession::next(const std::shared_ptr<Request>& request
 void ClientSession::finish(uint64_t id) {
   std::lock_guard lock(mutex_);
   requests_.erase(id);
+  if (paused_) resumeReader();
 }
 
 void ClientSession::abandon(uint64_t id) {

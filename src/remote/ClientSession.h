@@ -25,11 +25,18 @@ namespace kestrava::remote {
 // The client's side of one connection to an agent. A reader thread reads every frame: replies go
 // to the request that waits for them, notifications to their callbacks, while calls go on. Query
 // results keep arriving into their request's queue, so the first objects are returned before
-// the last are read. Once the stream ends or breaks, every waiting and later call fails with one
-// error that names the computer; objects already delivered stay valid. A call that hears nothing
-// at all from the far side within the silence limit gives the connection up the same way.
+// the last are read, but only so many: while a request holds kMaxQueuedReplies replies or
+// kMaxQueuedBytes of them, the reader takes in nothing more, so a slow consumer slows the agent
+// instead of filling memory. It reads on regardless when a caller waits for a reply that lies
+// behind them (the agent answers in order). Once the stream ends or breaks, every waiting and later
+// call fails with one error that names the computer; objects already delivered stay valid. A call
+// that hears nothing at all from the far side within the silence limit gives the connection up the
+// same way.
 class ClientSession : public std::enable_shared_from_this<ClientSession> {
  public:
+  static constexpr size_t kMaxQueuedReplies = 1024;
+  static constexpr size_t kMaxQueuedBytes = 4 * 1024 * 1024;
+
   ClientSession(std::unique_ptr<Transport> transport, std::string computer,
                 RemoteLimits limits = {});
   ~ClientSession();
@@ -55,11 +62,16 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     ManagementObject object;
     Value value;
     std::optional<ComError> error;
+    size_t bytes = 0;  // its message's size
   };
   struct Request {
     std::string what;  // the request in an error's words: "the query \"Select ...\""
     std::chrono::steady_clock::time_point sent;
     std::deque<Reply> replies;
+    size_t queuedBytes = 0;
+    bool full() const {
+      return replies.size() >= kMaxQueuedReplies || queuedBytes >= kMaxQueuedBytes;
+    }
   };
 
   // For streams: the next reply of a request, waiting for it; throws when the connection ended
@@ -74,7 +86,9 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   bool readInput();
   void drainDiagnostics(std::chrono::milliseconds limit);
   void readDiagnostics();
-  void dispatch(const Message& message);
+  void dispatch(const Message& message, size_t bytes);
+  bool mustPause() const;
+  void resumeReader();
   void deliver(const Message& event);
   void ended(bool midFrame);
   bool isReady() const;
@@ -89,8 +103,9 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   const std::string computer_;
   const RemoteLimits limits_;
   std::unique_ptr<Transport> transport_;
-  UniqueFd wakeRead_, wakeWrite_;
-  std::mutex readerMutex_;  // guards reader_'s end
+  UniqueFd wakeRead_, wakeWrite_;      // the reader is to stop
+  UniqueFd resumeRead_, resumeWrite_;  // the reader is to look again whether it may read
+  std::mutex readerMutex_;             // guards reader_'s end
   std::thread reader_;
   std::atomic<std::thread::id> readerId_;
 
@@ -106,6 +121,8 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   bool closed_ = false;
   std::optional<ComError> failure_;
   std::chrono::steady_clock::time_point lastHeard_;  // the far side's last bytes
+  bool paused_ = false;                              // the reader takes nothing in
+  size_t starving_ = 0;  // callers waiting for a request with no reply queued
   std::unordered_map<uint64_t, std::shared_ptr<Request>> requests_;
 
   std::mutex writeMutex_;

@@ -100,6 +100,31 @@ std::unique_ptr<ObjectStream> LocalService::execQuery(std::string_view wql) {
   return std::make_unique<GatheredStream>(std::move(objects), std::move(failure));
 }
 
+void LocalService::execQueryInto(std::string_view wql, ObjectSink& sink) {
+  const SelectQuery query = WqlParser::parseSelect(wql);
+  Entry& entry = entryFor(query.className);
+  const QueryPlan plan(query, entry.provider->schema());
+  sink.accepted();
+  std::shared_ptr<FullRead> shared;
+  if (plan.wanted().wantsAll()) {
+    std::lock_guard lock(entry.readMutex);
+    shared = entry.fullRead;
+  }
+  if (shared) {
+    FullReadResult read = readEverything(entry);
+    for (auto& object : read.objects)
+      if (plan.matches(object) && !sink.object(plan.project(std::move(object)))) return;
+    if (read.failure) throw *read.failure;
+    return;
+  }
+  std::lock_guard lock(entry.mutex);
+  guarded([&] {
+    entry.provider->enumerate(plan.wanted(), [&](ManagementObject&& object) {
+      return !plan.matches(object) || sink.object(plan.project(std::move(object)));
+    });
+  });
+}
+
 std::pair<LocalService::Entry*, std::string> LocalService::resolvePath(
     std::string_view objectPath) {
   ObjectPath path = ObjectPath::parse(objectPath);

@@ -34,6 +34,9 @@ class LocalService final : public Connection {
   ~LocalService() override;
 
   std::unique_ptr<ObjectStream> execQuery(std::string_view wql) override;
+  // Hands each object on as its provider yields it, holding none (but for a Select * that meets
+  // the poller's read of its class, which it shares as execQuery does).
+  void execQueryInto(std::string_view wql, ObjectSink& sink) override;
   ManagementObject getObject(std::string_view objectPath) override;
   Value execMethod(std::string_view objectPath, std::string_view method) override;
   SubscriptionId subscribe(std::string_view notificationQuery, EventCallback callback) override;

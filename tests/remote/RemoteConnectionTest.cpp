@@ -8,6 +8,7 @@
 #include "remote/MessageCodec.h"
 #include "remote/RemoteConnection.h"
 #include "remote/RemoteTestSupport.h"
+#include "service/LocalService.h"
 #include "support/ScriptedService.h"
 
 namespace kestrava::remote {
@@ -173,6 +174,88 @@ TEST_F(RemoteOverAgent, AStreamKeptPastItsConnectionFailsCleanly) {
   EXPECT_LE(delivered, 1u);
   EXPECT_TRUE(has(error, "The connection to \"far\" was closed before this call")) << error;
   EXPECT_FALSE(stream->next().has_value());
+}
+
+// ---- a consumer slower than the far side ----
+
+// Yields kCount objects of about 4 KiB each and counts how many it has produced.
+class CountingProvider final : public service::ClassProvider {
+ public:
+  static constexpr int kCount = 5000;
+  explicit CountingProvider(std::shared_ptr<std::atomic<int>> produced)
+      : produced_(std::move(produced)) {}
+  const SchemaPtr& schema() const override { return schema_; }
+  void enumerate(const service::PropertySet&,
+                 const std::function<bool(ManagementObject&&)>& sink) override {
+    for (int i = 0; i < kCount; ++i) {
+      ManagementObject object(schema_);
+      object.set("Name", Value::text(std::to_string(i)));
+      object.set("Data", Value::text(std::string(4096, static_cast<char>('a' + i % 26))));
+      ++*produced_;
+      if (!sink(std::move(object))) return;
+    }
+  }
+
+ private:
+  std::shared_ptr<std::atomic<int>> produced_;
+  SchemaPtr schema_ = std::make_shared<const ClassSchema>("Bench_Blob", "Name",
+                                                          std::vector<std::string>{"Name", "Data"});
+};
+
+class SlowConsumer : public ::testing::Test {
+ protected:
+  SlowConsumer()
+      : agent_([this] {
+          service::ProviderList providers;
+          providers.push_back(std::make_unique<CountingProvider>(produced_));
+          return std::make_unique<service::LocalService>(std::move(providers));
+        }),
+        remote_(agent_.transport(), "far") {}
+
+  // How many objects the far side has produced once it has stopped producing (bounded wait).
+  int producedWhenStalled() {
+    int last = -1;
+    auto stableSince = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      if (*produced_ != last) {
+        last = *produced_;
+        stableSince = std::chrono::steady_clock::now();
+      } else if (std::chrono::steady_clock::now() - stableSince > std::chrono::milliseconds(300)) {
+        break;
+      }
+    }
+    return last;
+  }
+
+  // Drains the stream; whether its objects are the provider's, all of them, in order.
+  static bool readsAllInOrder(ObjectStream& stream, int from) {
+    int next = from;
+    while (auto o = stream.next())
+      if (o->get("Name").asText() != std::to_string(next++)) return false;
+    return next == CountingProvider::kCount;
+  }
+
+  std::shared_ptr<std::atomic<int>> produced_ = std::make_shared<std::atomic<int>>(0);
+  InProcessAgent agent_;
+  RemoteConnection remote_;
+};
+
+TEST_F(SlowConsumer, HoldsTheFarSideBackInsteadOfGatheringItsResult) {
+  auto stream = remote_.execQuery("Select * From Bench_Blob");
+  ASSERT_EQ(stream->next()->get("Name").asText(), "0");
+  int produced = producedWhenStalled();
+  EXPECT_LT(produced, CountingProvider::kCount / 2)
+      << "about 20 MB were produced for a consumer that took one object";
+  EXPECT_TRUE(readsAllInOrder(*stream, 1));
+}
+
+TEST_F(SlowConsumer, ACallBehindAHeldBackResultIsStillAnswered) {
+  auto stream = remote_.execQuery("Select Name, Data From Bench_Blob");
+  ASSERT_TRUE(stream->next().has_value());
+  producedWhenStalled();
+  EXPECT_EQ(remote_.getObject("Bench_Blob='7'").get("Name").asText(), "7");
+  EXPECT_TRUE(readsAllInOrder(*stream, 1));
 }
 
 // ---- notifications ----
