@@ -89,6 +89,18 @@ class Connection {
 
   // Ends one subscription. Unknown ids are ignored.
   virtual void cancel(SubscriptionId id) = 0;
+
+  // A hint: the caller will run these queries next, in this order, each with execQuery. A service
+  // far away may send them all at once, so that their results travel while the caller works; an
+  // execQuery of another text, or any other call but a subscription, drops what is left of them.
+  // It never throws: a failure shows on the execQuery that takes the query. The default ignores
+  // it.
+  virtual void readAhead(const std::vector<std::string>& queries) { (void)queries; }
+
+  // The classes this service answers for, each with its key and properties, when it judges a
+  // query's validity by them alone (its WQL, its class, its properties), so that a remote client
+  // can check a query itself instead of asking. Empty when the service cannot say.
+  virtual std::vector<SchemaPtr> classes() { return {}; }
 };
 
 // Opens a connection to the named computer; throws ComError when it cannot.

@@ -105,7 +105,12 @@ AgentSession::Outcome AgentSession::handshake() {
     out_.sendError(0, ComError(err::kWbemFailed, "Generic failure ", "kestrava-agent"));
     return kServiceUnavailable;
   }
-  return out_.send(Message{Verb::Ready, 0, {}}) ? kClosed : kOutputLost;
+  // The client learns the classes with the ready, so it can judge its queries without asking.
+  Value::Array classes;
+  for (const auto& schema : connection_->classes())
+    classes.push_back(Value::integer(out_.declare(schema)));
+  return out_.send(Message{Verb::Ready, 0, {Value::array(std::move(classes))}}) ? kClosed
+                                                                                : kOutputLost;
 }
 
 AgentSession::Outcome AgentSession::run() {

@@ -8,6 +8,9 @@
 #include "remote/FdIo.h"
 #include "remote/MessageCodec.h"
 #include "remote/ProtocolError.h"
+#include "service/QueryPlan.h"
+#include "service/ServiceErrors.h"
+#include "service/WqlParser.h"
 
 namespace kestrava::remote {
 
@@ -18,11 +21,16 @@ constexpr size_t kDiagnosticsKept = 16 * 1024;
 // After the agent's stream ends, ssh's last words may still be on their way.
 constexpr auto kDiagnosticsWait = std::chrono::milliseconds(3000);
 
+// A query's objects as they arrive. When the query was sent without waiting for the agent to
+// accept it, its first reply is the acceptance (or the refusal, thrown by the first next()).
 class RemoteStream final : public ObjectStream {
  public:
   RemoteStream(std::shared_ptr<ClientSession> session, uint64_t id,
-               std::shared_ptr<ClientSession::Request> request)
-      : session_(std::move(session)), id_(id), request_(std::move(request)) {}
+               std::shared_ptr<ClientSession::Request> request, bool awaitingOk)
+      : session_(std::move(session)),
+        id_(id),
+        request_(std::move(request)),
+        awaitingOk_(awaitingOk) {}
   ~RemoteStream() override {
     if (!finished_) session_->abandon(id_);
   }
@@ -36,6 +44,11 @@ class RemoteStream final : public ObjectStream {
       finish();
       throw;
     }
+    if (awaitingOk_ && reply.verb == Verb::Ok) {
+      awaitingOk_ = false;
+      return next();
+    }
+    awaitingOk_ = false;
     switch (reply.verb) {
       case Verb::Object:
         return std::move(reply.object);
@@ -60,6 +73,7 @@ class RemoteStream final : public ObjectStream {
   std::shared_ptr<ClientSession> session_;
   uint64_t id_;
   std::shared_ptr<ClientSession::Request> request_;
+  bool awaitingOk_;
   bool finished_ = false;
 };
 
@@ -329,9 +343,15 @@ void ClientSession::dispatch(const Message& m, size_t bytes) {
       return;
     case Verb::Ready:
       if (!helloSeen_ || ready) throw ProtocolError("a ready out of turn");
+      for (const auto& number : m.body[0].asArray()) {
+        if (number.kind() != Value::Kind::Integer)
+          throw ProtocolError("a class of the ready is not a schema number");
+        classes_.push_back(schemas_.schema(number.asInteger()));
+      }
       {
         std::lock_guard lock(mutex_);
         ready_ = true;
+        rounds_ = 1;
       }
       changed_.notify_all();
       return;
@@ -410,6 +430,7 @@ std::pair<uint64_t, std::shared_ptr<ClientSession::Request>> ClientSession::open
   request->what = std::move(what);
   request->sent = std::chrono::steady_clock::now();
   std::lock_guard lock(mutex_);
+  request->round = rounds_ + 1;
   if (closed_) throw connectionReleased(computer_);
   if (failure_) throw *failure_;
   requests_.emplace(id, request);
@@ -450,6 +471,7 @@ ClientSession::Reply ClientSession::next(const std::shared_ptr<Request>& request
       request->replies.pop_front();
       request->queuedBytes -= reply.bytes;
       if (wasFull && paused_) resumeReader();
+      rounds_ = std::max(rounds_, request->round);
       return reply;
     }
     if (failure_) throw *failure_;
@@ -485,22 +507,97 @@ void ClientSession::abandon(uint64_t id) {
   }
 }
 
+uint64_t ClientSession::roundTrips() const {
+  std::lock_guard lock(mutex_);
+  return rounds_;
+}
+
+const SchemaPtr& ClientSession::classNamed(std::string_view name) const {
+  for (const auto& schema : classes_)
+    if (equalsIgnoreCase(schema->className(), name)) return schema;
+  throw service::invalidClass();
+}
+
+// Judges a query as the far side's service would before it runs it (its WQL, its class, its
+// properties) and throws what that would throw; false when the agent named no classes to judge
+// by, so the far side has to be asked.
+bool ClientSession::judgeQuery(std::string_view wql) const {
+  if (classes_.empty()) return false;
+  const service::SelectQuery query = service::WqlParser::parseSelect(wql);
+  service::QueryPlan plan(query, classNamed(query.className));
+  return true;
+}
+
+bool ClientSession::judgeSubscription(std::string_view query) const {
+  if (classes_.empty()) return false;
+  classNamed(service::WqlParser::parseNotification(query).targetClass);
+  return true;
+}
+
+void ClientSession::readAhead(const std::vector<std::string>& queries) {
+  dropReadAhead();
+  for (const auto& wql : queries) {
+    try {
+      auto [id, request] = open("the query " + displayName(wql));
+      readAhead_.push_back({wql, id, request});
+      send(Message{Verb::Query, id, {Value::text(wql)}}, request->what);
+    } catch (const ComError&) {
+      return;  // the call that takes the query reports the failure
+    }
+  }
+}
+
+// The stream of a query sent ahead, when it is the next one sent; null otherwise.
+std::unique_ptr<ObjectStream> ClientSession::takeReadAhead(std::string_view wql) {
+  if (readAhead_.empty() || readAhead_.front().wql != wql) return nullptr;
+  AheadOfCaller taken = std::move(readAhead_.front());
+  readAhead_.pop_front();
+  try {
+    const bool judged = judgeQuery(wql);
+    if (!judged) {
+      Reply reply = next(taken.request);
+      if (reply.verb == Verb::Error) throw *reply.error;
+      if (reply.verb != Verb::Ok)
+        violation(std::string("a query was accepted with ") + verbName(reply.verb));
+    }
+    return std::make_unique<RemoteStream>(shared_from_this(), taken.id, taken.request, judged);
+  } catch (...) {
+    abandon(taken.id);
+    throw;
+  }
+}
+
+void ClientSession::dropReadAhead() {
+  auto dropped = std::move(readAhead_);
+  readAhead_.clear();
+  for (const auto& query : dropped) abandon(query.id);
+}
+
 std::unique_ptr<ObjectStream> ClientSession::query(std::string_view wql) {
+  checkCaller();
+  if (auto stream = takeReadAhead(wql)) return stream;
+  dropReadAhead();
+  // A query judged here goes without waiting: its acceptance comes with its first objects.
+  const bool judged = judgeQuery(wql);
   auto [id, request] = open("the query " + displayName(wql));
   try {
     send(Message{Verb::Query, id, {Value::text(std::string(wql))}}, request->what);
-    Reply reply = next(request);
-    if (reply.verb == Verb::Error) throw *reply.error;
-    if (reply.verb != Verb::Ok)
-      violation(std::string("a query was accepted with ") + verbName(reply.verb));
+    if (!judged) {
+      Reply reply = next(request);
+      if (reply.verb == Verb::Error) throw *reply.error;
+      if (reply.verb != Verb::Ok)
+        violation(std::string("a query was accepted with ") + verbName(reply.verb));
+    }
   } catch (...) {
     finish(id);
     throw;
   }
-  return std::make_unique<RemoteStream>(shared_from_this(), id, request);
+  return std::make_unique<RemoteStream>(shared_from_this(), id, request, judged);
 }
 
 ManagementObject ClientSession::get(std::string_view path) {
+  checkCaller();
+  dropReadAhead();
   auto [id, request] = open("the request for " + displayName(path));
   try {
     send(Message{Verb::Get, id, {Value::text(std::string(path))}}, request->what);
@@ -517,6 +614,8 @@ ManagementObject ClientSession::get(std::string_view path) {
 }
 
 Value ClientSession::call(std::string_view path, std::string_view method) {
+  checkCaller();
+  dropReadAhead();
   auto [id, request] = open("the call of " + displayName(method) + " on " + displayName(path));
   try {
     send(
@@ -535,6 +634,8 @@ Value ClientSession::call(std::string_view path, std::string_view method) {
 }
 
 SubscriptionId ClientSession::subscribe(std::string_view query, EventCallback callback) {
+  // A subscription judged here goes without waiting for its ok, which is then dropped.
+  const bool judged = judgeSubscription(query);
   auto [id, request] = open("the subscription " + displayName(query));
   {
     // Registered before the request goes, as the first event may overtake the agent's ok.
@@ -543,6 +644,10 @@ SubscriptionId ClientSession::subscribe(std::string_view query, EventCallback ca
   }
   try {
     send(Message{Verb::Subscribe, id, {Value::text(std::string(query))}}, request->what);
+    if (judged) {
+      finish(id);
+      return id;
+    }
     Reply reply = next(request);
     finish(id);
     if (reply.verb == Verb::Error) throw *reply.error;

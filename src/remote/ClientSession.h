@@ -51,11 +51,19 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   void close(bool abandon = false);
 
   std::unique_ptr<ObjectStream> query(std::string_view wql);
+  // Sends these queries at once; the next query() calls of the same texts, in this order, take
+  // their results instead of asking. Any other call but a subscription drops what is left.
+  void readAhead(const std::vector<std::string>& queries);
   ManagementObject get(std::string_view path);
   Value call(std::string_view path, std::string_view method);
   SubscriptionId subscribe(std::string_view query, EventCallback callback);
   void cancel(SubscriptionId id);
   int processId() const;
+  // The far side's classes, as its agent named them with its ready (empty when it did not).
+  const std::vector<SchemaPtr>& classes() const { return classes_; }
+  // The longest chain of requests each sent after the reply of the one before it had been taken:
+  // the round trips the connection has cost its callers so far, the handshake's included.
+  uint64_t roundTrips() const;
 
   struct Reply {
     Verb verb = Verb::End;
@@ -67,6 +75,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   struct Request {
     std::string what;  // the request in an error's words: "the query \"Select ...\""
     std::chrono::steady_clock::time_point sent;
+    uint64_t round = 0;  // the round trip it travels in (roundTrips())
     std::deque<Reply> replies;
     size_t queuedBytes = 0;
     bool full() const {
@@ -98,6 +107,11 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   [[noreturn]] void giveUp(ComError error);
   void stopReader();
   void checkCaller() const;
+  bool judgeQuery(std::string_view wql) const;
+  std::unique_ptr<ObjectStream> takeReadAhead(std::string_view wql);
+  void dropReadAhead();
+  bool judgeSubscription(std::string_view query) const;
+  const SchemaPtr& classNamed(std::string_view name) const;
   bool onReader() const { return std::this_thread::get_id() == readerId_.load(); }
 
   const std::string computer_;
@@ -122,6 +136,16 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   std::optional<ComError> failure_;
   std::chrono::steady_clock::time_point lastHeard_;  // the far side's last bytes
   bool paused_ = false;                              // the reader takes nothing in
+  uint64_t rounds_ = 0;                              // see roundTrips()
+  std::vector<SchemaPtr> classes_;                   // written once, before ready_
+
+  // Queries sent ahead of their callers, oldest first; the callers' thread's.
+  struct AheadOfCaller {
+    std::string wql;
+    uint64_t id;
+    std::shared_ptr<Request> request;
+  };
+  std::deque<AheadOfCaller> readAhead_;
   size_t starving_ = 0;  // callers waiting for a request with no reply queued
   std::unordered_map<uint64_t, std::shared_ptr<Request>> requests_;
 

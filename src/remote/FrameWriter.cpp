@@ -134,6 +134,14 @@ bool FrameWriter::sendEvent(uint64_t subscription, const EventObject& event) {
   return enqueue(lock, frames);
 }
 
+int64_t FrameWriter::declare(const SchemaPtr& schema) {
+  std::unique_lock lock(mutex_);
+  std::string frames;
+  auto number = schemas_.number(schema, frames);
+  if (!frames.empty()) enqueue(lock, frames);
+  return number;
+}
+
 bool FrameWriter::sendError(uint64_t id, const ComError& error) {
   return send(Message{Verb::Error,
                       id,

@@ -38,6 +38,8 @@ class FrameWriter {
   // too large for one message throws ComError and sends nothing.
   bool sendObject(Verb verb, uint64_t id, const ManagementObject& object);
   bool sendEvent(uint64_t subscription, const EventObject& event);
+  // Sends a class shape's schema frame unless the peer knows it already; its number.
+  int64_t declare(const SchemaPtr& schema);
   bool sendError(uint64_t id, const ComError& error);
   // Waits until everything handed over has been written (or the peer has gone).
   void flush();

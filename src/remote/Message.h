@@ -23,7 +23,7 @@ inline constexpr size_t kMaxValuesPerMessage = 1 << 18;
 
 enum class Verb {
   Hello,      // both sides, first: protocol version, program, program version
-  Ready,      // agent: the management service is open
+  Ready,      // agent: the management service is open; the schema numbers of its classes
   Query,      // client: run a query; replies ok (or error), then object..., then end (or error)
   Get,        // client: fetch one object by path; replies object or error
   Call,       // client: call a method; replies result or error

@@ -19,7 +19,7 @@ struct VerbInfo {
 
 constexpr auto kVerbs = std::to_array<VerbInfo>({
     {Verb::Hello, "hello", "ITT"},
-    {Verb::Ready, "ready", ""},
+    {Verb::Ready, "ready", "A"},
     {Verb::Query, "query", "T"},
     {Verb::Get, "get", "T"},
     {Verb::Call, "call", "TT"},

@@ -36,6 +36,18 @@ void RemoteConnection::cancel(SubscriptionId id) {
   session_->cancel(id);
 }
 
+void RemoteConnection::readAhead(const std::vector<std::string>& queries) {
+  session_->readAhead(queries);
+}
+
+std::vector<SchemaPtr> RemoteConnection::classes() {
+  return session_->classes();
+}
+
+uint64_t RemoteConnection::roundTrips() const {
+  return session_->roundTrips();
+}
+
 int RemoteConnection::processId() const {
   return session_->processId();
 }

@@ -31,6 +31,12 @@ class RemoteConnection final : public Connection {
   Value execMethod(std::string_view objectPath, std::string_view method) override;
   SubscriptionId subscribe(std::string_view notificationQuery, EventCallback callback) override;
   void cancel(SubscriptionId id) override;
+  std::vector<SchemaPtr> classes() override;
+  void readAhead(const std::vector<std::string>& queries) override;
+
+  // The round trips this connection has cost its callers so far, the handshake's included (see
+  // ClientSession::roundTrips).
+  uint64_t roundTrips() const;
 
   // The process that carries the connection (ssh), or -1.
   int processId() const;

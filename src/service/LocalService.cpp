@@ -172,6 +172,12 @@ void LocalService::cancel(SubscriptionId id) {
   poller_.remove(id);
 }
 
+std::vector<SchemaPtr> LocalService::classes() {
+  std::vector<SchemaPtr> out;
+  for (const auto& entry : entries_) out.push_back(entry->provider->schema());
+  return out;
+}
+
 std::vector<ManagementObject> LocalService::readAll(size_t classIndex) {
   FullReadResult read = readEverything(*entries_[classIndex]);
   if (read.failure) throw *read.failure;

@@ -51,7 +51,7 @@ class AgentTranscript : public ::testing::Test {
     start();
     expect(kAgentHello);
     send(kClientHello);
-    expect(f("ready 0\n"));
+    expect(f("ready 0\na0:"));
   }
   void send(const std::string& bytes) { writeBytes(pair.client.get(), bytes); }
   void expect(const std::string& bytes) {
@@ -81,7 +81,7 @@ TEST_F(AgentTranscript, SaysHelloThenOpensTheServiceAfterTheClientsHello) {
   expect(kAgentHello);
   EXPECT_EQ(service.openConnections(), 0u) << "nothing is opened before the client speaks";
   send(kClientHello);
-  expect(f("ready 0\n"));
+  expect(f("ready 0\na0:"));
   EXPECT_EQ(service.openConnections(), 1u);
   EXPECT_EQ(finish(), AgentSession::kClosed);
   EXPECT_EQ(service.openConnections(), 0u);
@@ -162,7 +162,7 @@ TEST_F(AgentTranscript, ACancelThatArrivesWhileAQueryStreamsEndsIt) {
   start([this, gate] { return std::make_unique<GatedConnection>(service.connect(), 1, gate); });
   expect(kAgentHello);
   send(kClientHello);
-  expect(f("ready 0\n"));
+  expect(f("ready 0\na0:"));
   send(f("query 1\ns27:Select * From Win32_Service"));
   expect(f("ok 1\n") + kServiceSchema + f("object 1\ni1;a3:s12:cron.services7:Runningi612;"));
   // The service is still producing the second object; the client gives up and asks another thing.

@@ -82,7 +82,7 @@ bool has(const std::string& text, const std::string& part) {
   mapLargeBlocksOneByOne();
   SocketPair pair;
   UniqueFd agentEnd = std::move(pair.agent);
-  writeBytes(agentEnd.get(), kAgentHello + frame("ready 0\n"));
+  writeBytes(agentEnd.get(), kAgentHello + frame("ready 0\na0:"));
   RemoteConnection connection(std::make_unique<SocketTransport>(std::move(pair.client)), "far");
   testing::Latch limited;
   std::thread agent([&] {  // started first: a thread's stack would not fit under the limit
@@ -113,7 +113,7 @@ bool has(const std::string& text, const std::string& part) {
   std::string replies;
   std::thread client([&] {
     writeBytes(pair.client.get(), kClientHello);
-    replies = testing::readFor(pair.client.get(), kAgentHello.size() + frame("ready 0\n").size(),
+    replies = testing::readFor(pair.client.get(), kAgentHello.size() + frame("ready 0\na0:").size(),
                                std::chrono::seconds(10));
     limitAddressSpace(extra);
     writeAll(pair.client.get(), bytes);

@@ -149,6 +149,64 @@ TEST_F(RemoteOverAgent, MethodResultsKeepTheirKind) {
   EXPECT_EQ(calls.at(calls.size() - 2), "method Win32_Process='1' Other");
 }
 
+// ---- what needs no answer is not waited for ----
+
+size_t timesSent(ScriptedService& service, const std::string& call) {
+  size_t n = 0;
+  for (const auto& c : service.calls()) n += c == call;
+  return n;
+}
+
+TEST_F(RemoteOverAgent, QueriesAndSubscriptionsJudgedInvalidByTheNamedClassesNeverTravel) {
+  auto schema = service.objects("Win32_Process").front().schema();
+  agents.push_back(std::make_unique<InProcessAgent>([&] {
+    return std::make_unique<testing::NamingClasses>(service.connect(),
+                                                    std::vector<SchemaPtr>{schema});
+  }));
+  auto remote = connect(*agents.back());
+  EXPECT_TRUE(has(describe([&] { remote->execQuery("Select * From Win32_Nope"); }),
+                  "Invalid class|SWbemServicesEx|" + std::to_string(err::kWbemInvalidClass)));
+  EXPECT_TRUE(has(describe([&] { remote->execQuery("Select Nope From Win32_Process"); }),
+                  "Invalid query|SWbemServicesEx|" + std::to_string(err::kWbemInvalidQuery)));
+  EXPECT_TRUE(has(describe([&] {
+                    remote->subscribe(
+                        "Select * from __InstanceModificationEvent Within 2 Where TargetInstance "
+                        "Isa 'Win32_Nope'",
+                        [](const EventObject&) {});
+                  }),
+                  "Invalid class|"));
+  // Valid ones go without waiting; a refusal of the far side comes with the first object.
+  service.failures().query = ComError(err::kWbemAccessDenied, "Access denied ", "SWbemServicesEx");
+  auto refused = remote->execQuery("select name from win32_process");
+  EXPECT_EQ(describe([&] { refused->next(); }),
+            "Access denied |SWbemServicesEx|" + std::to_string(err::kWbemAccessDenied));
+  service.failures().query.reset();
+  EXPECT_EQ(drain(*remote->execQuery("Select Handle From Win32_Process")).size(), 6u);
+  remote.reset();
+  agents.clear();
+  for (const auto& call : service.calls()) EXPECT_FALSE(has(call, "Nope")) << call;
+}
+
+TEST_F(RemoteOverAgent, QueriesReadAheadAreTakenOnceInTurnAndAnyOtherCallDropsTheRest) {
+  auto remote = connect();
+  remote->readAhead({"Select * From Win32_Process", "Select Name From Win32_Process",
+                     "Select Handle From Win32_Process"});
+  EXPECT_EQ(drain(*remote->execQuery("Select * From Win32_Process")).size(), 6u);
+  EXPECT_EQ(drain(*remote->execQuery("Select Name From Win32_Process")).size(), 6u);
+  remote->getObject("Win32_Process='1'");  // as a service action does: what is left is dropped
+  EXPECT_EQ(drain(*remote->execQuery("Select Handle From Win32_Process")).size(), 6u);
+  EXPECT_EQ(drain(*remote->execQuery("Select * From Win32_Process")).size(), 6u);
+  remote->readAhead({"Select Name From Win32_Process"});
+  EXPECT_EQ(drain(*remote->execQuery("Select * From Win32_Process")).size(), 6u)
+      << "a query out of turn is asked anew";
+  remote.reset();
+  agents.clear();
+  EXPECT_EQ(timesSent(service, "query Select * From Win32_Process"), 3u);
+  EXPECT_EQ(timesSent(service, "query Select Name From Win32_Process"), 2u);
+  EXPECT_EQ(timesSent(service, "query Select Handle From Win32_Process"), 2u)
+      << "the refill after the action read anew";
+}
+
 TEST_F(RemoteOverAgent, AnAbandonedQueryDoesNotDisturbTheNextCall) {
   auto remote = connect();
   {
@@ -469,7 +527,7 @@ class ScriptedPeer {
 };
 
 const std::string kHello = frame("hello 0\ni2;s14:kestrava-agents5:0.1.0");
-const std::string kReady = frame("ready 0\n");
+const std::string kReady = frame("ready 0\na0:");
 
 std::string connectError(ScriptedPeer& peer,
                          std::chrono::milliseconds timeout = std::chrono::seconds(5)) {

@@ -102,6 +102,30 @@ class GatedConnection final : public Connection {
   std::shared_ptr<Latch> gate_;
 };
 
+// A service that names its classes, as the local service does: a client then judges queries and
+// subscriptions by them itself instead of asking.
+class NamingClasses final : public Connection {
+ public:
+  NamingClasses(std::unique_ptr<Connection> inner, std::vector<SchemaPtr> classes)
+      : inner_(std::move(inner)), classes_(std::move(classes)) {}
+  std::unique_ptr<ObjectStream> execQuery(std::string_view wql) override {
+    return inner_->execQuery(wql);
+  }
+  ManagementObject getObject(std::string_view path) override { return inner_->getObject(path); }
+  Value execMethod(std::string_view path, std::string_view method) override {
+    return inner_->execMethod(path, method);
+  }
+  SubscriptionId subscribe(std::string_view q, EventCallback cb) override {
+    return inner_->subscribe(q, std::move(cb));
+  }
+  void cancel(SubscriptionId id) override { inner_->cancel(id); }
+  std::vector<SchemaPtr> classes() override { return classes_; }
+
+ private:
+  std::unique_ptr<Connection> inner_;
+  std::vector<SchemaPtr> classes_;
+};
+
 // Reads what the peer wrote until `expected` bytes arrived or a second passed.
 std::string readFor(int fd, size_t expected,
                     std::chrono::milliseconds limit = std::chrono::seconds(2));
