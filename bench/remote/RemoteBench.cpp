@@ -121,8 +121,9 @@ int sshdPort() {
   return 0;
 }
 
-// Connect and view build through a relay that holds each chunk state.range(0) ms in each
-// direction: a round trip of twice that on top of the loopback's.
+// Connect and view build (state.range(1) 1), or the connect alone (0), through a relay that
+// holds each chunk state.range(0) ms in each direction: a round trip of twice that on top of the
+// loopback's.
 void BM_ConnectAndViewBuild_Relay(benchmark::State& state) {
   auto host = sshHost();
   if (host.empty()) return state.SkipWithError("no loopback sshd (scripts/fixtures/sshd.sh)");
@@ -138,15 +139,22 @@ void BM_ConnectAndViewBuild_Relay(benchmark::State& state) {
   options.sshProgram = ssh;
   long objects = 0;
   uint64_t roundTrips = 0;
-  for (auto _ : state) objects = connectAndBuild(host, options, roundTrips);
+  for (auto _ : state) {
+    if (state.range(1))
+      objects = connectAndBuild(host, options, roundTrips);
+    else
+      remote::connectOverSsh(host, options).reset();
+  }
   fs::remove(ssh);
   if (objects < 0) state.SkipWithError("a view query failed");
   state.counters["objects"] = static_cast<double>(objects);
   state.counters["round_trips"] = static_cast<double>(roundTrips);
 }
 BENCHMARK(BM_ConnectAndViewBuild_Relay)
-    ->Arg(0)
-    ->Arg(25)
+    ->Args({0, 0})
+    ->Args({25, 0})
+    ->Args({0, 1})
+    ->Args({25, 1})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10)
     ->Repetitions(3);
