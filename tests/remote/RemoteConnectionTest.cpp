@@ -443,42 +443,6 @@ TEST_F(RemoteOverAgent, AnAgentThatDiesMidQueryFailsItAndEveryLaterCall) {
   EXPECT_EQ(drain(*connect()->execQuery("Select * From Win32_Process")).size(), 6u);
 }
 
-// Answers getObject only after a pause: a far side that is slow but alive.
-class SlowConnection final : public Connection {
- public:
-  SlowConnection(std::unique_ptr<Connection> inner, std::chrono::milliseconds pause)
-      : inner_(std::move(inner)), pause_(pause) {}
-  std::unique_ptr<ObjectStream> execQuery(std::string_view wql) override {
-    return inner_->execQuery(wql);
-  }
-  ManagementObject getObject(std::string_view path) override {
-    std::this_thread::sleep_for(pause_);
-    return inner_->getObject(path);
-  }
-  Value execMethod(std::string_view path, std::string_view method) override {
-    return inner_->execMethod(path, method);
-  }
-  SubscriptionId subscribe(std::string_view q, EventCallback cb) override {
-    return inner_->subscribe(q, std::move(cb));
-  }
-  void cancel(SubscriptionId id) override { inner_->cancel(id); }
-
- private:
-  std::unique_ptr<Connection> inner_;
-  std::chrono::milliseconds pause_;
-};
-
-TEST_F(RemoteOverAgent, AnAgentThatSaysItIsStillWorkingIsWaitedForBeyondTheSilenceLimit) {
-  agents.push_back(std::make_unique<InProcessAgent>(
-      [&] {
-        return std::make_unique<SlowConnection>(service.connect(), std::chrono::milliseconds(900));
-      },
-      std::chrono::milliseconds(50)));
-  RemoteConnection remote(agents.back()->transport(), "far",
-                          RemoteLimits{std::chrono::seconds(5), std::chrono::milliseconds(300)});
-  EXPECT_EQ(remote.getObject("Win32_Process='1'").get("Name").asText(), "123");
-}
-
 TEST_F(RemoteOverAgent, ConnectionsComeAndGoWithoutLeavingDescriptorsOrThreads) {
   connect().reset();
   agents.clear();

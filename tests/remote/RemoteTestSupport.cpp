@@ -20,9 +20,9 @@ SocketPair::SocketPair() {
   agent.reset(fds[1]);
 }
 
-InProcessAgent::InProcessAgent(AgentSession::Opener open, std::chrono::milliseconds busyInterval) {
-  thread_ = std::thread([this, open = std::move(open), busyInterval] {
-    AgentSession session(pair_.agent.get(), pair_.agent.get(), open, busyInterval);
+InProcessAgent::InProcessAgent(AgentSession::Opener open) {
+  thread_ = std::thread([this, open = std::move(open)] {
+    AgentSession session(pair_.agent.get(), pair_.agent.get(), open);
     outcome_ = session.run();
   });
 }

@@ -41,8 +41,7 @@ class SocketTransport final : public Transport {
 // its socket is handed to a RemoteConnection through transport().
 class InProcessAgent {
  public:
-  explicit InProcessAgent(AgentSession::Opener open,
-                          std::chrono::milliseconds busyInterval = FrameWriter::kBusyInterval);
+  explicit InProcessAgent(AgentSession::Opener open);
   ~InProcessAgent();
   std::unique_ptr<Transport> transport();
   // Cuts the agent's end off, as a killed agent would.
@@ -80,34 +79,10 @@ class Latch {
   bool open_ = false;
 };
 
-// A connection whose query results stop after `before` objects until the gate opens: the way to
-// see that objects travel while the service is still producing the rest.
-class GatedConnection final : public Connection {
+// Passes every call on to another connection; a double overrides what it changes.
+class ForwardingConnection : public Connection {
  public:
-  GatedConnection(std::unique_ptr<Connection> inner, size_t before, std::shared_ptr<Latch> gate)
-      : inner_(std::move(inner)), before_(before), gate_(std::move(gate)) {}
-  std::unique_ptr<ObjectStream> execQuery(std::string_view wql) override;
-  ManagementObject getObject(std::string_view path) override { return inner_->getObject(path); }
-  Value execMethod(std::string_view path, std::string_view method) override {
-    return inner_->execMethod(path, method);
-  }
-  SubscriptionId subscribe(std::string_view q, EventCallback cb) override {
-    return inner_->subscribe(q, std::move(cb));
-  }
-  void cancel(SubscriptionId id) override { inner_->cancel(id); }
-
- private:
-  std::unique_ptr<Connection> inner_;
-  size_t before_;
-  std::shared_ptr<Latch> gate_;
-};
-
-// A service that names its classes, as the local service does: a client then judges queries and
-// subscriptions by them itself instead of asking.
-class NamingClasses final : public Connection {
- public:
-  NamingClasses(std::unique_ptr<Connection> inner, std::vector<SchemaPtr> classes)
-      : inner_(std::move(inner)), classes_(std::move(classes)) {}
+  explicit ForwardingConnection(std::unique_ptr<Connection> inner) : inner_(std::move(inner)) {}
   std::unique_ptr<ObjectStream> execQuery(std::string_view wql) override {
     return inner_->execQuery(wql);
   }
@@ -119,10 +94,33 @@ class NamingClasses final : public Connection {
     return inner_->subscribe(q, std::move(cb));
   }
   void cancel(SubscriptionId id) override { inner_->cancel(id); }
+
+ protected:
+  std::unique_ptr<Connection> inner_;
+};
+
+// A connection whose query results stop after `before` objects until the gate opens: the way to
+// see that objects travel while the service is still producing the rest.
+class GatedConnection final : public ForwardingConnection {
+ public:
+  GatedConnection(std::unique_ptr<Connection> inner, size_t before, std::shared_ptr<Latch> gate)
+      : ForwardingConnection(std::move(inner)), before_(before), gate_(std::move(gate)) {}
+  std::unique_ptr<ObjectStream> execQuery(std::string_view wql) override;
+
+ private:
+  size_t before_;
+  std::shared_ptr<Latch> gate_;
+};
+
+// A service that names its classes, as the local service does: a client then judges queries and
+// subscriptions by them itself instead of asking.
+class NamingClasses final : public ForwardingConnection {
+ public:
+  NamingClasses(std::unique_ptr<Connection> inner, std::vector<SchemaPtr> classes)
+      : ForwardingConnection(std::move(inner)), classes_(std::move(classes)) {}
   std::vector<SchemaPtr> classes() override { return classes_; }
 
  private:
-  std::unique_ptr<Connection> inner_;
   std::vector<SchemaPtr> classes_;
 };
 
