@@ -1,7 +1,9 @@
 // The view build's seven queries, locally and through kestrava-agent over the loopback sshd of
 // scripts/fixtures/sshd.sh (KESTRAVA_TEST_SSH_HOST/DIR), with at least 1,000 processes on the far
-// side (the far side is this computer); the ssh handshake alone; and the protocol alone over a
-// socket pair. Results are written down in docs/benchmarks.md.
+// side (the far side is this computer); the whole remote view build, handshake included, through
+// a relay that delays each direction (a far network) and through the same relay without delay;
+// the ssh handshake alone; and the protocol alone over a socket pair. Results are written down in
+// docs/benchmarks.md.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -10,11 +12,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "common/ProcessPool.h"
 #include "connect/Connector.h"
 #include "remote/AgentSession.h"
+#include "remote/LoopbackRelay.h"
 #include "remote/RemoteConnection.h"
 #include "remote/UniqueFd.h"
 
@@ -79,6 +83,81 @@ void BM_ViewBuild_OverSsh(benchmark::State& state) {
   runViewBuild(state, *connection);
 }
 BENCHMARK(BM_ViewBuild_OverSsh)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// What OK in the Connect dialog asks of a new connection: the connect, then for each view in the
+// build's order a subscription to service changes and the view's query, read to its end.
+constexpr const char* kServiceChangeQuery =
+    "Select * from __InstanceModificationEvent Within 2.0 Where TargetInstance Isa "
+    "'Win32_Service'";
+
+long connectAndBuild(const std::string& host, const remote::SshOptions& options,
+                     uint64_t& roundTrips) {
+  auto connection = remote::connectOverSsh(host, options);
+  connection->readAhead(std::vector<std::string>(std::begin(kViewQueries), std::end(kViewQueries)));
+  long objects = 0;
+  for (const char* wql : kViewQueries) {
+    try {
+      connection->subscribe(kServiceChangeQuery, [](const EventObject&) {});
+      auto stream = connection->execQuery(wql);
+      while (auto o = stream->next()) {
+        benchmark::DoNotOptimize(o);
+        ++objects;
+      }
+    } catch (const ComError&) {
+      return -1;
+    }
+  }
+  roundTrips = connection->roundTrips();
+  return objects;
+}
+
+// The loopback sshd's port, from its configuration.
+int sshdPort() {
+  std::ifstream config(fs::path(std::getenv("KESTRAVA_TEST_SSH_DIR")) / "sshd_config");
+  for (std::string key; config >> key;) {
+    int port = 0;
+    if (key == "Port" && config >> port) return port;
+  }
+  return 0;
+}
+
+// Connect and view build (state.range(1) 1), or the connect alone (0), through a relay that
+// holds each chunk state.range(0) ms in each direction: a round trip of twice that on top of the
+// loopback's.
+void BM_ConnectAndViewBuild_Relay(benchmark::State& state) {
+  auto host = sshHost();
+  if (host.empty()) return state.SkipWithError("no loopback sshd (scripts/fixtures/sshd.sh)");
+  remote::testing::LoopbackRelay relay(sshdPort(), std::chrono::milliseconds(state.range(0)));
+  fs::path ssh = fs::path(std::getenv("KESTRAVA_TEST_SSH_DIR")) /
+                 ("bench-ssh-" + std::to_string(relay.port()));
+  // The relay's port has no host key of its own in the fixture's known hosts.
+  std::ofstream(ssh) << "#!/bin/sh\nexec ssh -o Port=" << relay.port()
+                     << " -o UserKnownHostsFile=/dev/null -o StrictHostKeyChecking=no"
+                        " -o LogLevel=ERROR \"$@\"\n";
+  fs::permissions(ssh, fs::perms::owner_all);
+  remote::SshOptions options;
+  options.sshProgram = ssh;
+  long objects = 0;
+  uint64_t roundTrips = 0;
+  for (auto _ : state) {
+    if (state.range(1))
+      objects = connectAndBuild(host, options, roundTrips);
+    else
+      remote::connectOverSsh(host, options).reset();
+  }
+  fs::remove(ssh);
+  if (objects < 0) state.SkipWithError("a view query failed");
+  state.counters["objects"] = static_cast<double>(objects);
+  state.counters["round_trips"] = static_cast<double>(roundTrips);
+}
+BENCHMARK(BM_ConnectAndViewBuild_Relay)
+    ->Args({0, 0})
+    ->Args({25, 0})
+    ->Args({0, 1})
+    ->Args({25, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->Repetitions(3);
 
 void BM_SshHandshake(benchmark::State& state) {
   auto host = sshHost();

@@ -1,6 +1,10 @@
 // Feeds arbitrary bytes to the protocol decoder as a peer would send them. Every refusal must be a
 // ProtocolError; anything else that escapes, or a crash, is a bug. A payload that is accepted must
-// encode back to exactly the same bytes, since every message has one spelling.
+// encode back to exactly the same bytes, since every message has one spelling. Decoding one
+// payload may allocate only in proportion to its bytes: a count it claims reserves nothing.
+#include <sanitizer/allocator_interface.h>
+
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -12,14 +16,44 @@
 
 namespace {
 
+// Bytes held on the heap, and the most held since the last reset (the sanitizer's hooks see every
+// allocation of the process).
+std::atomic<int64_t> gLive{0};
+std::atomic<int64_t> gPeak{0};
+
+void onMalloc(const volatile void*, size_t size) {
+  auto live = gLive += static_cast<int64_t>(size);
+  auto peak = gPeak.load();
+  while (live > peak && !gPeak.compare_exchange_weak(peak, live)) {
+  }
+}
+
+void onFree(const volatile void* p) {
+  gLive -= static_cast<int64_t>(__sanitizer_get_allocated_size(const_cast<const void*>(p)));
+}
+
+const int kHooked = __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
+
+}  // namespace
+
+namespace {
+
 using namespace kestrava::remote;
 
+// A decoded value costs a few dozen bytes however short its spelling ("n", "a0:").
+constexpr int64_t kBytesPerInputByte = 64;
+constexpr int64_t kFixedAllowance = 64 * 1024;
+
 void checkCanonical(std::string_view payload) {
+  const int64_t before = gLive.load();
+  gPeak = before;
   try {
     Message message = decodePayload(payload);
     if (encodePayload(message) != payload) std::abort();
   } catch (const ProtocolError&) {
   }
+  const auto limit = kBytesPerInputByte * static_cast<int64_t>(payload.size()) + kFixedAllowance;
+  if (kHooked && gPeak.load() - before > limit) std::abort();
 }
 
 void use(SchemaTable& table, const Message& m) {

@@ -25,5 +25,7 @@ int main(int argc, char** argv) {
   auto outcome = session.run();
   if (outcome == kestrava::remote::AgentSession::kProtocolViolation)
     std::cerr << "kestrava-agent: the client broke the protocol\n";
+  else if (outcome == kestrava::remote::AgentSession::kFailed)
+    std::cerr << "kestrava-agent: ran out of memory and ended the connection\n";
   return outcome;
 }

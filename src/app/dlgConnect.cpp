@@ -12,6 +12,7 @@
 #include "platform/BusyCursor.h"
 #include "platform/Err.h"
 #include "platform/Layout.h"
+#include "platform/SWbemServices.h"
 #include "viewtable/ViewTable.h"
 
 namespace kestrava {
@@ -74,6 +75,10 @@ void dlgConnect::OKButton_Click() {
   if (Err().number() != 0) return;  // the failure message has been shown; stay open
 
   BusyCursor busy;
+  // A computer far away can send every view's data at once; each ShowForm still runs its query.
+  std::vector<std::string> queries;
+  for (const ViewRow* row : kViewBuildOrder) queries.push_back(main_.view(row->windowName())->query());
+  if (main_.WBEMServices) main_.WBEMServices->connection()->readAhead(queries);
   for (const ViewRow* row : kViewBuildOrder) main_.view(row->windowName())->hideView();
   main_.setWindowTitle("Kestrava - building - this may take a minute or two ...");
   for (const ViewRow* row : kViewBuildOrder) main_.view(row->windowName())->ShowForm();

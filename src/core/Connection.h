@@ -35,6 +35,16 @@ class ObjectStream {
   virtual std::optional<ManagementObject> next() = 0;
 };
 
+// Takes the objects of a query as the service produces them (Connection::execQueryInto).
+class ObjectSink {
+ public:
+  virtual ~ObjectSink() = default;
+  // The query is valid and runs: execQuery would have returned its stream now.
+  virtual void accepted() = 0;
+  // One object, in the service's order; false stops the query (the rest is never produced).
+  virtual bool object(ManagementObject&& object) = 0;
+};
+
 using SubscriptionId = uint64_t;
 
 // One notification: an __InstanceModificationEvent with the instance as it is now
@@ -55,6 +65,17 @@ class Connection {
   // then come through the stream.
   virtual std::unique_ptr<ObjectStream> execQuery(std::string_view wql) = 0;
 
+  // The same query, its objects pushed to the sink on the caller's thread as they are produced,
+  // so that a sink that takes its time (an agent writing to a slow network) slows the service
+  // instead of the objects piling up. Throws as execQuery does before accepted(), and part way
+  // as a stream's next() does after it. A service that gathers nothing keeps the default.
+  virtual void execQueryInto(std::string_view wql, ObjectSink& sink) {
+    auto stream = execQuery(wql);
+    sink.accepted();
+    while (auto object = stream->next())
+      if (!sink.object(std::move(*object))) return;
+  }
+
   // Fetches one object by its path (Win32_Service='ssh.service').
   virtual ManagementObject getObject(std::string_view objectPath) = 0;
 
@@ -74,6 +95,18 @@ class Connection {
   // went): the callback gets the error every later call throws, on any thread, at once if it
   // has already ended. A connection that cannot end so (this computer's service) never calls it.
   virtual void onLost(std::function<void(const ComError&)> callback) { (void)callback; }
+
+  // A hint: the caller will run these queries next, in this order, each with execQuery. A service
+  // far away may send them all at once, so that their results travel while the caller works; an
+  // execQuery of another text, or any other call but a subscription, drops what is left of them.
+  // It never throws: a failure shows on the execQuery that takes the query. The default ignores
+  // it.
+  virtual void readAhead(const std::vector<std::string>& queries) { (void)queries; }
+
+  // The classes this service answers for, each with its key and properties, when it judges a
+  // query's validity by them alone (its WQL, its class, its properties), so that a remote client
+  // can check a query itself instead of asking. Empty when the service cannot say.
+  virtual std::vector<SchemaPtr> classes() { return {}; }
 };
 
 // Opens a connection to the named computer; throws ComError when it cannot.

@@ -23,14 +23,26 @@ Message hello() {
                   Value::text(KESTRAVA_VERSION)}};
 }
 
+// The writer says "busy" for the request while this lives.
+class WorkingOn {
+ public:
+  WorkingOn(FrameWriter& out, uint64_t id) : out_(out) { out_.working(id); }
+  ~WorkingOn() { out_.idle(); }
+  WorkingOn(const WorkingOn&) = delete;
+  WorkingOn& operator=(const WorkingOn&) = delete;
+
+ private:
+  FrameWriter& out_;
+};
+
 ComError unexpected(const std::exception& e) {
   return ComError(err::kWbemFailed, std::string("The management service failed: ") + e.what() + " ",
                   "SWbemServicesEx");
 }
 }  // namespace
 
-AgentSession::AgentSession(int inFd, int outFd, Opener open)
-    : inFd_(inFd), out_(outFd), open_(std::move(open)) {}
+AgentSession::AgentSession(int inFd, int outFd, Opener open, std::chrono::milliseconds busyInterval)
+    : inFd_(inFd), out_(outFd, busyInterval), open_(std::move(open)) {}
 
 AgentSession::~AgentSession() {
   endSubscriptions();
@@ -93,7 +105,12 @@ AgentSession::Outcome AgentSession::handshake() {
     out_.sendError(0, ComError(err::kWbemFailed, "Generic failure ", "kestrava-agent"));
     return kServiceUnavailable;
   }
-  return out_.send(Message{Verb::Ready, 0, {}}) ? kClosed : kOutputLost;
+  // The client learns the classes with the ready, so it can judge its queries without asking.
+  Value::Array classes;
+  for (const auto& schema : connection_->classes())
+    classes.push_back(Value::integer(out_.declare(schema)));
+  return out_.send(Message{Verb::Ready, 0, {Value::array(std::move(classes))}}) ? kClosed
+                                                                                : kOutputLost;
 }
 
 AgentSession::Outcome AgentSession::run() {
@@ -108,12 +125,21 @@ AgentSession::Outcome AgentSession::serve() {
     auto outcome = handshake();
     if (outcome != kClosed || !connection_) return outcome;
     while (auto request = receive()) {
+      WorkingOn working(out_, request->id);
       handle(*request);
       if (out_.broken()) return kOutputLost;
     }
   } catch (const ProtocolError& e) {
     out_.sendError(0, e);
     return kProtocolViolation;
+  } catch (const std::exception& e) {
+    // Out of memory, most likely: the session ends with an error instead of the agent.
+    try {
+      out_.sendError(0, unexpected(e));
+    } catch (const std::exception&) {
+      // The client learns of the end from the closed stream alone.
+    }
+    return kFailed;
   }
   return kClosed;
 }
@@ -154,25 +180,48 @@ void AgentSession::handle(const Message& r) {
   }
 }
 
-void AgentSession::streamQuery(uint64_t id, const std::string& wql) {
-  auto stream = connection_->execQuery(wql);
-  if (!out_.send(Message{Verb::Ok, id, {}})) return;
-  for (size_t count = 1;; ++count) {
-    std::optional<ManagementObject> object;
-    auto asked = std::chrono::steady_clock::now();
-    try {
-      object = stream->next();
-    } catch (const ComError& e) {
-      fail(id, e);
-      return;
-    }
-    if (!object) break;
-    // Looking for a cancel costs a system call: after a slow object, or every so many objects.
-    bool slow = std::chrono::steady_clock::now() - asked > kSlowObject;
-    if ((slow || count % kCancelCheckEvery == 0) && cancelRequested(id)) break;
-    if (!out_.sendObject(Verb::Object, id, *object)) return;
+// Writes a query's objects as the service yields them: the writer's bound on what may wait for
+// the peer holds the service back when the client reads slowly.
+class AgentSession::QueryWriter final : public ObjectSink {
+ public:
+  QueryWriter(AgentSession& session, uint64_t id) : session_(session), id_(id) {}
+
+  void accepted() override {
+    accepted_ = true;
+    if (!session_.out_.send(Message{Verb::Ok, id_, {}})) outputLost_ = true;
+    asked_ = std::chrono::steady_clock::now();
   }
-  out_.send(Message{Verb::End, id, {}});
+  bool object(ManagementObject&& object) override {
+    // Looking for a cancel costs a system call: after a slow object, or every so many objects.
+    bool slow = std::chrono::steady_clock::now() - asked_ > kSlowObject;
+    if ((slow || ++count_ % kCancelCheckEvery == 0) && session_.cancelRequested(id_)) return false;
+    if (!session_.out_.sendObject(Verb::Object, id_, object)) outputLost_ = true;
+    asked_ = std::chrono::steady_clock::now();
+    return !outputLost_;
+  }
+
+  bool accepted_ = false;
+  bool outputLost_ = false;
+
+ private:
+  AgentSession& session_;
+  uint64_t id_;
+  size_t count_ = 0;
+  std::chrono::steady_clock::time_point asked_;
+};
+
+void AgentSession::streamQuery(uint64_t id, const std::string& wql) {
+  QueryWriter writer(*this, id);
+  try {
+    connection_->execQueryInto(wql, writer);
+  } catch (const ProtocolError&) {
+    throw;
+  } catch (const ComError& e) {
+    if (!writer.accepted_) throw;  // refused: an error instead of the ok
+    fail(id, e);
+    return;
+  }
+  if (!writer.outputLost_) out_.send(Message{Verb::End, id, {}});
 }
 
 // Takes in whatever requests have already arrived; true when one cancels this query.
@@ -196,8 +245,9 @@ void AgentSession::subscribe(uint64_t id, const std::string& query) {
   auto deliver = [this, id](const EventObject& event) {
     try {
       out_.sendEvent(id, event);
-    } catch (const ComError&) {
-      // An event too large for one message is dropped; the next change brings a fresh one.
+    } catch (const std::exception&) {
+      // An event too large for one message (or for memory) is dropped; the next change brings a
+      // fresh one.
     }
   };
   auto local = connection_->subscribe(query, deliver);

@@ -22,16 +22,25 @@ class AgentSession {
  public:
   using Opener = std::function<std::unique_ptr<Connection>()>;
 
-  AgentSession(int inFd, int outFd, Opener open);
+  AgentSession(int inFd, int outFd, Opener open,
+               std::chrono::milliseconds busyInterval = FrameWriter::kBusyInterval);
   ~AgentSession();
   AgentSession(const AgentSession&) = delete;
   AgentSession& operator=(const AgentSession&) = delete;
 
-  enum Outcome { kClosed = 0, kServiceUnavailable = 1, kProtocolViolation = 2, kOutputLost = 3 };
+  enum Outcome {
+    kClosed = 0,
+    kServiceUnavailable = 1,
+    kProtocolViolation = 2,
+    kOutputLost = 3,
+    kFailed = 4,  // the agent itself failed (out of memory)
+  };
   // Serves until the client's stream ends; never throws.
   Outcome run();
 
  private:
+  class QueryWriter;
+
   Outcome serve();
   std::optional<Message> receive();
   bool fill(bool wait);

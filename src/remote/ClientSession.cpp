@@ -8,6 +8,9 @@
 #include "remote/FdIo.h"
 #include "remote/MessageCodec.h"
 #include "remote/ProtocolError.h"
+#include "service/QueryPlan.h"
+#include "service/ServiceErrors.h"
+#include "service/WqlParser.h"
 
 namespace kestrava::remote {
 
@@ -18,11 +21,16 @@ constexpr size_t kDiagnosticsKept = 16 * 1024;
 // After the agent's stream ends, ssh's last words may still be on their way.
 constexpr auto kDiagnosticsWait = std::chrono::milliseconds(3000);
 
+// A query's objects as they arrive. When the query was sent without waiting for the agent to
+// accept it, its first reply is the acceptance (or the refusal, thrown by the first next()).
 class RemoteStream final : public ObjectStream {
  public:
   RemoteStream(std::shared_ptr<ClientSession> session, uint64_t id,
-               std::shared_ptr<ClientSession::Request> request)
-      : session_(std::move(session)), id_(id), request_(std::move(request)) {}
+               std::shared_ptr<ClientSession::Request> request, bool awaitingOk)
+      : session_(std::move(session)),
+        id_(id),
+        request_(std::move(request)),
+        awaitingOk_(awaitingOk) {}
   ~RemoteStream() override {
     if (!finished_) session_->abandon(id_);
   }
@@ -36,6 +44,11 @@ class RemoteStream final : public ObjectStream {
       finish();
       throw;
     }
+    if (awaitingOk_ && reply.verb == Verb::Ok) {
+      awaitingOk_ = false;
+      return next();
+    }
+    awaitingOk_ = false;
     switch (reply.verb) {
       case Verb::Object:
         return std::move(reply.object);
@@ -60,6 +73,7 @@ class RemoteStream final : public ObjectStream {
   std::shared_ptr<ClientSession> session_;
   uint64_t id_;
   std::shared_ptr<ClientSession::Request> request_;
+  bool awaitingOk_;
   bool finished_ = false;
 };
 
@@ -77,32 +91,52 @@ ComError errorOf(const Message& m) {
 
 }  // namespace
 
-ClientSession::ClientSession(std::unique_ptr<Transport> transport, std::string computer)
-    : computer_(std::move(computer)), transport_(std::move(transport)) {
-  int wake[2];
+ClientSession::ClientSession(std::unique_ptr<Transport> transport, std::string computer,
+                             RemoteLimits limits)
+    : computer_(std::move(computer)), limits_(limits), transport_(std::move(transport)) {
+  int wake[2], resume[2];
   if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
     throw ComError(err::kWbemFailed, "Kestrava could not create a pipe ", "SWbemLocator");
   wakeRead_.reset(wake[0]);
   wakeWrite_.reset(wake[1]);
+  if (::pipe2(resume, O_CLOEXEC | O_NONBLOCK) != 0)
+    throw ComError(err::kWbemFailed, "Kestrava could not create a pipe ", "SWbemLocator");
+  resumeRead_.reset(resume[0]);
+  resumeWrite_.reset(resume[1]);
 }
 
 ClientSession::~ClientSession() {
   close();
 }
 
-void ClientSession::start(std::chrono::milliseconds timeout) {
+void ClientSession::start() {
   reader_ = std::thread([this] {
     readerId_ = std::this_thread::get_id();
-    readLoop();
+    try {
+      readLoop();
+    } catch (const std::exception& e) {
+      // Out of memory, most likely: the connection ends with an error instead of the program.
+      try {
+        setFailure(isReady() ? messageNotHandled(computer_, e.what())
+                             : agentEndedEarly(computer_, std::string("Kestrava could not take "
+                                                                      "in its messages (") +
+                                                              e.what() + ")"));
+      } catch (const std::exception&) {
+        std::lock_guard lock(mutex_);
+        failure_.emplace(err::kRpcServerUnavailable, "", "SWbemServicesEx");
+      }
+      changed_.notify_all();
+    }
   });
   try {
-    send(hello());
+    send(hello(), "the hello");
   } catch (const ComError&) {
     // The reader is finding out why the far side went; its verdict is what the user sees.
   }
   std::unique_lock lock(mutex_);
-  if (!changed_.wait_for(lock, timeout, [this] { return ready_ || failure_.has_value(); }))
-    failure_ = handshakeTimedOut(computer_, timeout);
+  if (!changed_.wait_for(lock, limits_.handshake,
+                         [this] { return ready_ || failure_.has_value(); }))
+    failure_ = handshakeTimedOut(computer_, limits_.handshake);
   if (failure_) {
     ComError error = *failure_;
     lock.unlock();
@@ -118,11 +152,7 @@ void ClientSession::close(bool abandon) {
     closed_ = true;
   }
   changed_.notify_all();
-  if (reader_.joinable()) {
-    char byte = 0;
-    [[maybe_unused]] auto n = ::write(wakeWrite_.get(), &byte, 1);
-    reader_.join();
-  }
+  stopReader();
   {
     std::lock_guard lock(callbacksMutex_);
     callbacks_.clear();
@@ -131,6 +161,28 @@ void ClientSession::close(bool abandon) {
   std::lock_guard lock(writeMutex_);
   if (abandon && transport_) transport_->abandon();
   transport_.reset();
+}
+
+void ClientSession::stopReader() {
+  if (onReader()) return;
+  std::lock_guard lock(readerMutex_);
+  if (!reader_.joinable()) return;
+  char byte = 0;
+  [[maybe_unused]] auto n = ::write(wakeWrite_.get(), &byte, 1);
+  reader_.join();
+}
+
+// The far side is taken for dead: every waiting and later call fails with this error, and the
+// carrier is ended at once rather than when the connection is released.
+void ClientSession::giveUp(ComError error) {
+  setFailure(std::move(error));
+  stopReader();
+  {
+    std::lock_guard lock(writeMutex_);
+    if (transport_ && !onReader()) transport_->abandon();
+  }
+  std::lock_guard lock(mutex_);
+  throw *failure_;
 }
 
 int ClientSession::processId() const {
@@ -188,22 +240,47 @@ void ClientSession::violation(const std::string& detail) {
 // ---- reader thread ----
 
 void ClientSession::readLoop() {
-  pollfd fds[3] = {{wakeRead_.get(), POLLIN, 0},
+  pollfd fds[4] = {{wakeRead_.get(), POLLIN, 0},
+                   {resumeRead_.get(), POLLIN, 0},
                    {transport_->inputFd(), POLLIN, 0},
                    {transport_->diagnosticsFd(), POLLIN, 0}};
   for (;;) {
-    if (::poll(fds, 3, -1) < 0) {
+    {
+      std::lock_guard lock(mutex_);
+      paused_ = mustPause();
+      fds[2].fd = paused_ ? -1 : transport_->inputFd();
+    }
+    if (::poll(fds, 4, -1) < 0) {
       if (errno == EINTR) continue;
       setFailure(connectionLost(computer_, "waiting for the agent failed"));
       return;
     }
     if (fds[0].revents) return;
-    if (fds[2].revents) {
-      readDiagnostics();
-      if (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)) fds[2].fd = -1;
+    if (fds[1].revents) {
+      char bytes[64];
+      while (readSome(resumeRead_.get(), bytes, sizeof bytes) > 0) {
+      }
     }
-    if (fds[1].revents && !readInput()) return;
+    if (fds[3].revents) {
+      readDiagnostics();
+      if (fds[3].revents & (POLLHUP | POLLERR | POLLNVAL)) fds[3].fd = -1;
+    }
+    if (fds[2].fd >= 0 && fds[2].revents && !readInput()) return;
   }
+}
+
+// Whether the reader is to take nothing in for now: some request holds all the replies it may,
+// and no caller waits for one that could lie behind them. With mutex_ held.
+bool ClientSession::mustPause() const {
+  if (starving_ > 0) return false;
+  for (const auto& [id, request] : requests_)
+    if (request->full()) return true;
+  return false;
+}
+
+void ClientSession::resumeReader() {
+  char byte = 0;
+  [[maybe_unused]] auto n = ::write(resumeWrite_.get(), &byte, 1);
 }
 
 // One read of the agent's stream, handled frame by frame; false when the stream is over.
@@ -214,10 +291,14 @@ bool ClientSession::readInput() {
     ended(decoder_.midFrame());
     return false;
   }
+  {
+    std::lock_guard lock(mutex_);
+    lastHeard_ = std::chrono::steady_clock::now();
+  }
   try {
     decoder_.feed(std::string_view(buffer, static_cast<size_t>(n)));
     while (auto payload = decoder_.next()) {
-      dispatch(decodePayload(*payload));
+      dispatch(decodePayload(*payload), payload->size());
       std::lock_guard lock(mutex_);
       if (failure_) return false;
     }
@@ -282,7 +363,7 @@ bool ClientSession::isReady() const {
   return ready_;
 }
 
-void ClientSession::dispatch(const Message& m) {
+void ClientSession::dispatch(const Message& m, size_t bytes) {
   bool ready;
   {
     std::lock_guard lock(mutex_);
@@ -297,9 +378,15 @@ void ClientSession::dispatch(const Message& m) {
       return;
     case Verb::Ready:
       if (!helloSeen_ || ready) throw ProtocolError("a ready out of turn");
+      for (const auto& number : m.body[0].asArray()) {
+        if (number.kind() != Value::Kind::Integer)
+          throw ProtocolError("a class of the ready is not a schema number");
+        classes_.push_back(schemas_.schema(number.asInteger()));
+      }
       {
         std::lock_guard lock(mutex_);
         ready_ = true;
+        rounds_ = 1;
       }
       changed_.notify_all();
       return;
@@ -319,6 +406,10 @@ void ClientSession::dispatch(const Message& m) {
       if (!ready) throw ProtocolError("an event before the agent was ready");
       deliver(m);
       return;
+    case Verb::Busy:
+      // Its arrival is all it says: the reader has noted that the far side is alive.
+      if (!ready) throw ProtocolError("a busy before the agent was ready");
+      return;
     case Verb::Ok:
     case Verb::Object:
     case Verb::End:
@@ -334,10 +425,12 @@ void ClientSession::dispatch(const Message& m) {
   if (m.verb == Verb::Object) reply.object = schemas_.object(m.body[0], m.body[1]);
   if (m.verb == Verb::Result) reply.value = m.body[0];
   if (m.verb == Verb::Error) reply.error = errorOf(m);
+  reply.bytes = bytes;
   // Waiters are woken once per read (readInput), not once per object.
   std::lock_guard lock(mutex_);
   auto it = requests_.find(m.id);
   if (it == requests_.end()) return;  // a request its caller gave up on
+  it->second->queuedBytes += bytes;
   it->second->replies.push_back(std::move(reply));
 }
 
@@ -365,25 +458,31 @@ void ClientSession::checkCaller() const {
                    "SWbemServicesEx");
 }
 
-std::pair<uint64_t, std::shared_ptr<ClientSession::Request>> ClientSession::open() {
+std::pair<uint64_t, std::shared_ptr<ClientSession::Request>> ClientSession::open(std::string what) {
   checkCaller();
   auto id = nextId_++;
   auto request = std::make_shared<Request>();
+  request->what = std::move(what);
+  request->sent = std::chrono::steady_clock::now();
   std::lock_guard lock(mutex_);
+  request->round = rounds_ + 1;
   if (closed_) throw connectionReleased(computer_);
   if (failure_) throw *failure_;
   requests_.emplace(id, request);
   return {id, request};
 }
 
-void ClientSession::send(const Message& message) {
+void ClientSession::send(const Message& message, const std::string& what) {
   auto framed = frame(encodePayload(message));
-  bool written;
+  auto result = WriteResult::kFailed;
   {
     std::lock_guard lock(writeMutex_);
-    written = transport_ && writeAll(transport_->outputFd(), framed);
+    if (transport_)
+      result = writeAllBefore(transport_->outputFd(), framed,
+                              std::chrono::steady_clock::now() + limits_.silence);
   }
-  if (written) return;
+  if (result == WriteResult::kWritten) return;
+  if (result == WriteResult::kTimedOut) giveUp(requestNotTakenIn(computer_, what, limits_.silence));
   if (onReader()) {
     setFailure(connectionLost(computer_, "writing to the agent failed"));
     std::lock_guard lock(mutex_);
@@ -400,19 +499,34 @@ void ClientSession::send(const Message& message) {
 
 ClientSession::Reply ClientSession::next(const std::shared_ptr<Request>& request) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return !request->replies.empty() || failure_ || closed_; });
-  if (!request->replies.empty()) {
-    Reply reply = std::move(request->replies.front());
-    request->replies.pop_front();
-    return reply;
+  for (;;) {
+    if (!request->replies.empty()) {
+      const bool wasFull = request->full();
+      Reply reply = std::move(request->replies.front());
+      request->replies.pop_front();
+      request->queuedBytes -= reply.bytes;
+      if (wasFull && paused_) resumeReader();
+      rounds_ = std::max(rounds_, request->round);
+      return reply;
+    }
+    if (failure_) throw *failure_;
+    if (closed_) throw connectionReleased(computer_);
+    // Silence counts from the later of the request and the far side's last bytes.
+    auto deadline = std::max(request->sent, lastHeard_) + limits_.silence;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    ++starving_;
+    if (paused_) resumeReader();
+    changed_.wait_until(lock, deadline);
+    --starving_;
   }
-  if (failure_) throw *failure_;
-  throw connectionReleased(computer_);
+  lock.unlock();
+  giveUp(noAnswer(computer_, request->what, limits_.silence));
 }
 
 void ClientSession::finish(uint64_t id) {
   std::lock_guard lock(mutex_);
   requests_.erase(id);
+  if (paused_) resumeReader();
 }
 
 void ClientSession::abandon(uint64_t id) {
@@ -422,31 +536,106 @@ void ClientSession::abandon(uint64_t id) {
     if (closed_ || failure_) return;
   }
   try {
-    send(Message{Verb::Cancel, nextId_++, {Value::integer(static_cast<int64_t>(id))}});
+    send(Message{Verb::Cancel, nextId_++, {Value::integer(static_cast<int64_t>(id))}}, "a cancel");
   } catch (const ComError&) {
     // A connection that is gone streams nothing more anyway.
   }
 }
 
-std::unique_ptr<ObjectStream> ClientSession::query(std::string_view wql) {
-  auto [id, request] = open();
+uint64_t ClientSession::roundTrips() const {
+  std::lock_guard lock(mutex_);
+  return rounds_;
+}
+
+const SchemaPtr& ClientSession::classNamed(std::string_view name) const {
+  for (const auto& schema : classes_)
+    if (equalsIgnoreCase(schema->className(), name)) return schema;
+  throw service::invalidClass();
+}
+
+// Judges a query as the far side's service would before it runs it (its WQL, its class, its
+// properties) and throws what that would throw; false when the agent named no classes to judge
+// by, so the far side has to be asked.
+bool ClientSession::judgeQuery(std::string_view wql) const {
+  if (classes_.empty()) return false;
+  const service::SelectQuery query = service::WqlParser::parseSelect(wql);
+  service::QueryPlan plan(query, classNamed(query.className));
+  return true;
+}
+
+bool ClientSession::judgeSubscription(std::string_view query) const {
+  if (classes_.empty()) return false;
+  classNamed(service::WqlParser::parseNotification(query).targetClass);
+  return true;
+}
+
+void ClientSession::readAhead(const std::vector<std::string>& queries) {
+  dropReadAhead();
+  for (const auto& wql : queries) {
+    try {
+      auto [id, request] = open("the query " + displayName(wql));
+      readAhead_.push_back({wql, id, request});
+      send(Message{Verb::Query, id, {Value::text(wql)}}, request->what);
+    } catch (const ComError&) {
+      return;  // the call that takes the query reports the failure
+    }
+  }
+}
+
+// The stream of a query sent ahead, when it is the next one sent; null otherwise.
+std::unique_ptr<ObjectStream> ClientSession::takeReadAhead(std::string_view wql) {
+  if (readAhead_.empty() || readAhead_.front().wql != wql) return nullptr;
+  AheadOfCaller taken = std::move(readAhead_.front());
+  readAhead_.pop_front();
   try {
-    send(Message{Verb::Query, id, {Value::text(std::string(wql))}});
-    Reply reply = next(request);
-    if (reply.verb == Verb::Error) throw *reply.error;
-    if (reply.verb != Verb::Ok)
-      violation(std::string("a query was accepted with ") + verbName(reply.verb));
+    const bool judged = judgeQuery(wql);
+    if (!judged) {
+      Reply reply = next(taken.request);
+      if (reply.verb == Verb::Error) throw *reply.error;
+      if (reply.verb != Verb::Ok)
+        violation(std::string("a query was accepted with ") + verbName(reply.verb));
+    }
+    return std::make_unique<RemoteStream>(shared_from_this(), taken.id, taken.request, judged);
+  } catch (...) {
+    abandon(taken.id);
+    throw;
+  }
+}
+
+void ClientSession::dropReadAhead() {
+  auto dropped = std::move(readAhead_);
+  readAhead_.clear();
+  for (const auto& query : dropped) abandon(query.id);
+}
+
+std::unique_ptr<ObjectStream> ClientSession::query(std::string_view wql) {
+  checkCaller();
+  if (auto stream = takeReadAhead(wql)) return stream;
+  dropReadAhead();
+  // A query judged here goes without waiting: its acceptance comes with its first objects.
+  const bool judged = judgeQuery(wql);
+  auto [id, request] = open("the query " + displayName(wql));
+  try {
+    send(Message{Verb::Query, id, {Value::text(std::string(wql))}}, request->what);
+    if (!judged) {
+      Reply reply = next(request);
+      if (reply.verb == Verb::Error) throw *reply.error;
+      if (reply.verb != Verb::Ok)
+        violation(std::string("a query was accepted with ") + verbName(reply.verb));
+    }
   } catch (...) {
     finish(id);
     throw;
   }
-  return std::make_unique<RemoteStream>(shared_from_this(), id, request);
+  return std::make_unique<RemoteStream>(shared_from_this(), id, request, judged);
 }
 
 ManagementObject ClientSession::get(std::string_view path) {
-  auto [id, request] = open();
+  checkCaller();
+  dropReadAhead();
+  auto [id, request] = open("the request for " + displayName(path));
   try {
-    send(Message{Verb::Get, id, {Value::text(std::string(path))}});
+    send(Message{Verb::Get, id, {Value::text(std::string(path))}}, request->what);
     Reply reply = next(request);
     finish(id);
     if (reply.verb == Verb::Error) throw *reply.error;
@@ -460,10 +649,13 @@ ManagementObject ClientSession::get(std::string_view path) {
 }
 
 Value ClientSession::call(std::string_view path, std::string_view method) {
-  auto [id, request] = open();
+  checkCaller();
+  dropReadAhead();
+  auto [id, request] = open("the call of " + displayName(method) + " on " + displayName(path));
   try {
-    send(Message{
-        Verb::Call, id, {Value::text(std::string(path)), Value::text(std::string(method))}});
+    send(
+        Message{Verb::Call, id, {Value::text(std::string(path)), Value::text(std::string(method))}},
+        request->what);
     Reply reply = next(request);
     finish(id);
     if (reply.verb == Verb::Error) throw *reply.error;
@@ -477,14 +669,20 @@ Value ClientSession::call(std::string_view path, std::string_view method) {
 }
 
 SubscriptionId ClientSession::subscribe(std::string_view query, EventCallback callback) {
-  auto [id, request] = open();
+  // A subscription judged here goes without waiting for its ok, which is then dropped.
+  const bool judged = judgeSubscription(query);
+  auto [id, request] = open("the subscription " + displayName(query));
   {
     // Registered before the request goes, as the first event may overtake the agent's ok.
     std::lock_guard lock(callbacksMutex_);
     callbacks_[id] = std::move(callback);
   }
   try {
-    send(Message{Verb::Subscribe, id, {Value::text(std::string(query))}});
+    send(Message{Verb::Subscribe, id, {Value::text(std::string(query))}}, request->what);
+    if (judged) {
+      finish(id);
+      return id;
+    }
     Reply reply = next(request);
     finish(id);
     if (reply.verb == Verb::Error) throw *reply.error;

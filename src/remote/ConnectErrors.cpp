@@ -72,8 +72,64 @@ std::string withSsh(std::string_view sshErrors) {
   return line.empty() ? std::string() : " (ssh: " + line + ")";
 }
 
+std::string durationText(std::chrono::milliseconds limit) {
+  return limit.count() % 1000 == 0 ? std::to_string(limit.count() / 1000) + " seconds"
+                                   : std::to_string(limit.count()) + " milliseconds";
+}
+
 ComError unreachable(const std::string& what, std::string_view sshErrors) {
   return ComError(err::kRpcServerUnavailable, what + withSsh(sshErrors) + ". ", kLocator);
+}
+
+// What ssh's exit status and error output mean, first match first. 127 and 126 come from the far
+// side's shell; ssh's own failures exit with 255. {name} is the quoted computer name, {ssh} ssh's
+// last words in parentheses, {status} the exit status.
+struct SshVerdict {
+  int status;          // the exit status it applies to, or kAnyStatus
+  const char* marker;  // what ssh's error output holds, or nullptr for anything
+  int32_t number;
+  const char* text;
+};
+constexpr int kAnyStatus = -1;
+constexpr SshVerdict kSshVerdicts[] = {
+    {127, nullptr, err::kRpcServerUnavailable,
+     "Kestrava's agent is not installed on {name}: the command kestrava-agent was not found on the "
+     "PATH of the login there. Install Kestrava on that computer. "},
+    {126, nullptr, err::kRpcServerUnavailable,
+     "kestrava-agent on {name} cannot be run (it is not executable){ssh}. "},
+    {255, "Could not resolve hostname", err::kRpcServerUnavailable,
+     "The computer {name} is unknown: its name could not be resolved to an address{ssh}. "},
+    {255, "Connection refused", err::kRpcServerUnavailable,
+     "{name} refused the connection: no SSH server is listening there{ssh}. "},
+    {255, "timed out", err::kRpcServerUnavailable,
+     "{name} did not answer: the connection timed out{ssh}. "},
+    {255, "not responding", err::kRpcServerUnavailable,
+     "{name} stopped answering: ssh heard nothing from it for about 20 seconds{ssh}. "},
+    {255, "No route to host", err::kRpcServerUnavailable,
+     "{name} cannot be reached over the network{ssh}. "},
+    {255, "Network is unreachable", err::kRpcServerUnavailable,
+     "{name} cannot be reached over the network{ssh}. "},
+    {255, "REMOTE HOST IDENTIFICATION HAS CHANGED", err::kWbemAccessDenied,
+     "The host key of {name} has changed since it was recorded in known_hosts, so ssh refused to "
+     "connect. If the change is expected, remove the old key with ssh-keygen -R and connect once "
+     "with ssh to accept the new one. "},
+    {255, "Host key verification failed", err::kWbemAccessDenied,
+     "The host key of {name} is not known yet, and Kestrava cannot ask about it. Connect once with "
+     "ssh to check and accept it. "},
+    {255, "Permission denied", err::kWbemAccessDenied,
+     "{name} refused the login: authentication failed{ssh}. Kestrava logs in with your own ssh "
+     "keys and configuration and never asks for a password. "},
+    {255, "Too many authentication", err::kWbemAccessDenied,
+     "{name} refused the login: authentication failed{ssh}. Kestrava logs in with your own ssh "
+     "keys and configuration and never asks for a password. "},
+    {255, nullptr, err::kRpcServerUnavailable, "ssh could not connect to {name}{ssh}. "},
+    {kAnyStatus, nullptr, err::kRpcServerUnavailable,
+     "The agent on {name} ended without answering (exit status {status}){ssh}. "},
+};
+
+void replaceAll(std::string& text, std::string_view from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
 }
 
 }  // namespace
@@ -121,54 +177,18 @@ ComError sshEnded(const std::string& computer, int waitStatus, std::string_view 
     return unreachable("ssh ended by signal " + std::to_string(WTERMSIG(waitStatus)) +
                            " before the agent on " + name + " answered",
                        sshErrors);
-  int code = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
-  // 127 and 126 come from the far side's shell; ssh's own failures exit with 255.
-  if (code == 127)
-    return ComError(err::kRpcServerUnavailable,
-                    "Kestrava's agent is not installed on " + name +
-                        ": the command kestrava-agent was not found on the PATH of the login "
-                        "there. Install Kestrava on that computer. ",
-                    kLocator);
-  if (code == 126)
-    return unreachable("kestrava-agent on " + name + " cannot be run (it is not executable)",
-                       sshErrors);
-  if (code == 255) {
-    if (contains(sshErrors, "Could not resolve hostname"))
-      return unreachable("The computer " + name +
-                             " is unknown: its name could not be resolved "
-                             "to an address",
-                         sshErrors);
-    if (contains(sshErrors, "Connection refused"))
-      return unreachable(name + " refused the connection: no SSH server is listening there",
-                         sshErrors);
-    if (contains(sshErrors, "timed out"))
-      return unreachable(name + " did not answer: the connection timed out", sshErrors);
-    if (contains(sshErrors, "No route to host") || contains(sshErrors, "Network is unreachable"))
-      return unreachable(name + " cannot be reached over the network", sshErrors);
-    if (contains(sshErrors, "REMOTE HOST IDENTIFICATION HAS CHANGED"))
-      return ComError(err::kWbemAccessDenied,
-                      "The host key of " + name +
-                          " has changed since it was recorded in known_hosts, so ssh refused to "
-                          "connect. If the change is expected, remove the old key with "
-                          "ssh-keygen -R and connect once with ssh to accept the new one. ",
-                      kLocator);
-    if (contains(sshErrors, "Host key verification failed"))
-      return ComError(err::kWbemAccessDenied,
-                      "The host key of " + name +
-                          " is not known yet, and Kestrava cannot ask about it. Connect once "
-                          "with ssh to check and accept it. ",
-                      kLocator);
-    if (contains(sshErrors, "Permission denied") || contains(sshErrors, "Too many authentication"))
-      return ComError(err::kWbemAccessDenied,
-                      name + " refused the login: authentication failed" + withSsh(sshErrors) +
-                          ". Kestrava logs in with your own ssh keys and configuration and "
-                          "never asks for a password. ",
-                      kLocator);
-    return unreachable("ssh could not connect to " + name, sshErrors);
+  const int status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
+  for (const auto& verdict : kSshVerdicts) {
+    if (verdict.status != kAnyStatus && verdict.status != status) continue;
+    if (verdict.marker && !contains(sshErrors, verdict.marker)) continue;
+    std::string text = verdict.text;
+    replaceAll(text, "{name}", name);
+    replaceAll(text, "{ssh}", withSsh(sshErrors));
+    replaceAll(text, "{status}", std::to_string(status));
+    return ComError(verdict.number, text, kLocator);
   }
-  return unreachable("The agent on " + name + " ended without answering (exit status " +
-                         std::to_string(code) + ")",
-                     sshErrors);
+  // Not reached: the table's last row takes any status.
+  return unreachable("ssh could not connect to " + name, sshErrors);
 }
 
 std::string sshEndReason(std::optional<int> waitStatus, std::string_view sshErrors) {
@@ -219,13 +239,10 @@ ComError agentEndedEarly(const std::string& computer, const std::string& reason)
 }
 
 ComError handshakeTimedOut(const std::string& computer, std::chrono::milliseconds limit) {
-  return ComError(
-      err::kRpcServerUnavailable,
-      displayName(computer) + " did not answer within " +
-          (limit.count() % 1000 == 0 ? std::to_string(limit.count() / 1000) + " seconds"
-                                     : std::to_string(limit.count()) + " milliseconds") +
-          ": neither ssh nor the agent replied, so Kestrava gave up. ",
-      kLocator);
+  return ComError(err::kRpcServerUnavailable,
+                  displayName(computer) + " did not answer within " + durationText(limit) +
+                      ": neither ssh nor the agent replied, so Kestrava gave up. ",
+                  kLocator);
 }
 
 ComError connectionLost(const std::string& computer, const std::string& reason) {
@@ -233,6 +250,32 @@ ComError connectionLost(const std::string& computer, const std::string& reason) 
                   "The connection to " + displayName(computer) + " was lost: " + reason +
                       ". Connect again to go on. ",
                   kServices);
+}
+
+ComError noAnswer(const std::string& computer, const std::string& what,
+                  std::chrono::milliseconds limit) {
+  return ComError(err::kRpcServerUnavailable,
+                  displayName(computer) + " did not answer within " + durationText(limit) +
+                      ": nothing came back after " + what +
+                      ", not even word that the agent was still working. The network or the "
+                      "computer may be down; Kestrava gave the connection up. Connect again to "
+                      "go on. ",
+                  kServices);
+}
+
+ComError requestNotTakenIn(const std::string& computer, const std::string& what,
+                           std::chrono::milliseconds limit) {
+  return ComError(err::kRpcServerUnavailable,
+                  displayName(computer) + " took in nothing for " + durationText(limit) +
+                      " while Kestrava sent " + what +
+                      ". The network or the computer may be down; Kestrava gave the connection "
+                      "up. Connect again to go on. ",
+                  kServices);
+}
+
+ComError messageNotHandled(const std::string& computer, const std::string& what) {
+  return connectionLost(
+      computer, "Kestrava could not take in a message from the agent (" + escaped(what, 80) + ")");
 }
 
 ComError connectionReleased(const std::string& computer) {

@@ -43,6 +43,15 @@ ComError handshakeTimedOut(const std::string& computer, std::chrono::millisecond
 
 // An established connection that ended or broke; every later call fails with this.
 ComError connectionLost(const std::string& computer, const std::string& reason);
+// Nothing at all came from the far side for `limit` after a request (`what`: "the query
+// \"...\""): no answer, and no word that the agent was still working.
+ComError noAnswer(const std::string& computer, const std::string& what,
+                  std::chrono::milliseconds limit);
+// The far side took in none of a request's bytes for `limit`.
+ComError requestNotTakenIn(const std::string& computer, const std::string& what,
+                           std::chrono::milliseconds limit);
+// The client could not take in a message of the agent (out of memory, say); what says why.
+ComError messageNotHandled(const std::string& computer, const std::string& what);
 // A call made after the connection was released (a query result kept past its connection).
 ComError connectionReleased(const std::string& computer);
 

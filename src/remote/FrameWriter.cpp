@@ -19,7 +19,8 @@ bool fits(const PayloadBuilder& builder) {
 }
 }  // namespace
 
-FrameWriter::FrameWriter(int fd) : fd_(fd), writer_([this] { writeLoop(); }) {}
+FrameWriter::FrameWriter(int fd, std::chrono::milliseconds busyInterval)
+    : fd_(fd), busyInterval_(busyInterval), writer_([this] { writeLoop(); }) {}
 
 FrameWriter::~FrameWriter() {
   flush();
@@ -31,11 +32,30 @@ FrameWriter::~FrameWriter() {
   writer_.join();
 }
 
+// Waits for frames to write, making a busy frame when a request has been quiet too long; false
+// when the writer is to stop.
+bool FrameWriter::awaitFrames(std::unique_lock<std::mutex>& lock) {
+  for (;;) {
+    if (!pending_.empty()) return true;
+    if (stopping_) return false;
+    if (!working_) {
+      changed_.wait(lock);
+      continue;
+    }
+    auto due = lastSent_ + busyInterval_;
+    if (std::chrono::steady_clock::now() < due) {
+      changed_.wait_until(lock, due);
+      continue;
+    }
+    pending_ = frame(encodePayload(Message{Verb::Busy, *working_, {}}));
+    lastSent_ = std::chrono::steady_clock::now();
+  }
+}
+
 void FrameWriter::writeLoop() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return !pending_.empty() || stopping_; });
-    if (pending_.empty()) return;
+    if (!awaitFrames(lock)) return;
     batch_.clear();
     batch_.swap(pending_);  // both buffers keep their capacity from batch to batch
     if (broken_) continue;  // the peer has gone: what is left is dropped
@@ -53,8 +73,23 @@ bool FrameWriter::enqueue(std::unique_lock<std::mutex>& lock, const std::string&
   changed_.wait(lock, [this] { return pending_.size() < kMaxPending || broken_; });
   if (broken_) return false;
   pending_ += frames;
+  lastSent_ = std::chrono::steady_clock::now();
   changed_.notify_all();
   return true;
+}
+
+void FrameWriter::working(uint64_t id) {
+  {
+    std::lock_guard lock(mutex_);
+    working_ = id;
+    lastSent_ = std::chrono::steady_clock::now();
+  }
+  changed_.notify_all();
+}
+
+void FrameWriter::idle() {
+  std::lock_guard lock(mutex_);
+  working_.reset();
 }
 
 void FrameWriter::flush() {
@@ -97,6 +132,14 @@ bool FrameWriter::sendEvent(uint64_t subscription, const EventObject& event) {
   }
   frames += builder.framed();
   return enqueue(lock, frames);
+}
+
+int64_t FrameWriter::declare(const SchemaPtr& schema) {
+  std::unique_lock lock(mutex_);
+  std::string frames;
+  auto number = schemas_.number(schema, frames);
+  if (!frames.empty()) enqueue(lock, frames);
+  return number;
 }
 
 bool FrameWriter::sendError(uint64_t id, const ComError& error) {

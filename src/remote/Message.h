@@ -11,7 +11,7 @@
 namespace kestrava::remote {
 
 // The protocol spoken between a remote connection and kestrava-agent (docs/protocol.md).
-inline constexpr int64_t kProtocolVersion = 1;
+inline constexpr int64_t kProtocolVersion = 2;
 // No message, request or reply, may be longer than this; a longer one fails its operation.
 inline constexpr size_t kMaxMessageBytes = 8 * 1024 * 1024;
 // The decimal length line before each message, its newline included, is at most this long.
@@ -23,7 +23,7 @@ inline constexpr size_t kMaxValuesPerMessage = 1 << 18;
 
 enum class Verb {
   Hello,      // both sides, first: protocol version, program, program version
-  Ready,      // agent: the management service is open
+  Ready,      // agent: the management service is open; the schema numbers of its classes
   Query,      // client: run a query; replies ok (or error), then object..., then end (or error)
   Get,        // client: fetch one object by path; replies object or error
   Call,       // client: call a method; replies result or error
@@ -35,7 +35,8 @@ enum class Verb {
   End,        // agent: a query has delivered its last object
   Result,     // agent: the return value of a method call
   Event,      // agent: a notification for a subscription
-  Error,      // either side: number, description, source
+  Busy,       // agent: still working on a request, so the client can tell slow from gone
+  Error,      // either side: number, description, source (stays last)
 };
 
 const char* verbName(Verb verb);

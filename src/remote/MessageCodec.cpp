@@ -17,9 +17,9 @@ struct VerbInfo {
   const char* shape;
 };
 
-constexpr std::array<VerbInfo, 14> kVerbs{{
+constexpr auto kVerbs = std::to_array<VerbInfo>({
     {Verb::Hello, "hello", "ITT"},
-    {Verb::Ready, "ready", ""},
+    {Verb::Ready, "ready", "A"},
     {Verb::Query, "query", "T"},
     {Verb::Get, "get", "T"},
     {Verb::Call, "call", "TT"},
@@ -31,8 +31,17 @@ constexpr std::array<VerbInfo, 14> kVerbs{{
     {Verb::End, "end", ""},
     {Verb::Result, "result", "*"},
     {Verb::Event, "event", "TIAIA"},
+    {Verb::Busy, "busy", ""},
     {Verb::Error, "error", "ITT"},
-}};
+});
+
+// Each verb's entry sits at its enumerator's position, and the last verb is the last entry.
+constexpr bool inStep() {
+  for (size_t i = 0; i < kVerbs.size(); ++i)
+    if (static_cast<size_t>(kVerbs[i].verb) != i) return false;
+  return kVerbs.size() == static_cast<size_t>(Verb::Error) + 1;
+}
+static_assert(inStep(), "kVerbs must list every Verb in the enum's order");
 
 constexpr size_t kMaxVerbLength = 9;
 

@@ -6,10 +6,9 @@
 namespace kestrava::remote {
 
 RemoteConnection::RemoteConnection(std::unique_ptr<Transport> transport,
-                                   const std::string& computer,
-                                   std::chrono::milliseconds handshakeTimeout)
-    : session_(std::make_shared<ClientSession>(std::move(transport), computer)) {
-  session_->start(handshakeTimeout);
+                                   const std::string& computer, RemoteLimits limits)
+    : session_(std::make_shared<ClientSession>(std::move(transport), computer, limits)) {
+  session_->start();
 }
 
 RemoteConnection::~RemoteConnection() {
@@ -41,6 +40,18 @@ void RemoteConnection::onLost(std::function<void(const ComError&)> callback) {
   session_->onLost(std::move(callback));
 }
 
+void RemoteConnection::readAhead(const std::vector<std::string>& queries) {
+  session_->readAhead(queries);
+}
+
+std::vector<SchemaPtr> RemoteConnection::classes() {
+  return session_->classes();
+}
+
+uint64_t RemoteConnection::roundTrips() const {
+  return session_->roundTrips();
+}
+
 int RemoteConnection::processId() const {
   return session_->processId();
 }
@@ -49,8 +60,7 @@ std::unique_ptr<RemoteConnection> connectOverSsh(const std::string& computer,
                                                  const SshOptions& options) {
   auto transport =
       std::make_unique<SshTransport>(computer, options.sshProgram, options.sshArguments);
-  return std::make_unique<RemoteConnection>(std::move(transport), computer,
-                                            options.handshakeTimeout);
+  return std::make_unique<RemoteConnection>(std::move(transport), computer, options.limits);
 }
 
 }  // namespace kestrava::remote

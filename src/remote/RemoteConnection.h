@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/Connection.h"
+#include "remote/RemoteLimits.h"
 #include "remote/Transport.h"
 
 namespace kestrava::remote {
@@ -15,17 +16,15 @@ class ClientSession;
 // A connection to the management service of another computer, answered by kestrava-agent there.
 // Opening it exchanges hellos (a version mismatch fails the connect, naming both versions);
 // destroying it ends the transport and reaps its process. After the far side goes, every call
-// fails with "The connection to NAME was lost"; a new connection starts afresh.
+// fails with "The connection to NAME was lost"; a new connection starts afresh. A call that hears
+// nothing from the far side within the silence limit fails, and ends the connection.
 // Notification callbacks run on the connection's reader thread and must not call the
 // connection back, except to cancel.
 class RemoteConnection final : public Connection {
  public:
-  // The connect gives up when the agent is not ready within this time (a silent peer).
-  static constexpr std::chrono::milliseconds kHandshakeTimeout{30000};
-
   // Connects over the transport; throws ComError with source SWbemLocator when it cannot.
   RemoteConnection(std::unique_ptr<Transport> transport, const std::string& computer,
-                   std::chrono::milliseconds handshakeTimeout = kHandshakeTimeout);
+                   RemoteLimits limits = {});
   ~RemoteConnection() override;
 
   std::unique_ptr<ObjectStream> execQuery(std::string_view wql) override;
@@ -34,6 +33,12 @@ class RemoteConnection final : public Connection {
   SubscriptionId subscribe(std::string_view notificationQuery, EventCallback callback) override;
   void cancel(SubscriptionId id) override;
   void onLost(std::function<void(const ComError&)> callback) override;
+  std::vector<SchemaPtr> classes() override;
+  void readAhead(const std::vector<std::string>& queries) override;
+
+  // The round trips this connection has cost its callers so far, the handshake's included (see
+  // ClientSession::roundTrips).
+  uint64_t roundTrips() const;
 
   // The process that carries the connection (ssh), or -1.
   int processId() const;
@@ -44,7 +49,7 @@ class RemoteConnection final : public Connection {
 
 struct SshOptions {
   std::string sshProgram = "ssh";
-  std::chrono::milliseconds handshakeTimeout = RemoteConnection::kHandshakeTimeout;
+  RemoteLimits limits;
   std::vector<std::string> sshArguments = {};  // more options for ssh, before the "--"
 };
 

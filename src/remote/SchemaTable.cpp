@@ -23,6 +23,12 @@ void SchemaTable::define(const Message& m) {
   }
 }
 
+SchemaPtr SchemaTable::schema(int64_t number) const {
+  auto it = schemas_.find(number);
+  if (it == schemas_.end()) throw ProtocolError("a class refers to a schema never declared");
+  return it->second;
+}
+
 ManagementObject SchemaTable::object(const Value& number, const Value& values) const {
   if (number.asInteger() == 0) {
     if (!values.asArray().empty()) throw ProtocolError("an absent object carries values");

@@ -17,6 +17,8 @@ class SchemaTable {
   void define(const Message& schemaMessage);
   // The object that a schema number and an array of values stand for; number 0 is no object.
   ManagementObject object(const Value& number, const Value& values) const;
+  // The class shape a number stands for; throws ProtocolError when none was declared.
+  SchemaPtr schema(int64_t number) const;
 
   static constexpr int64_t kMaxSchemaNumber = 65535;
 

@@ -9,13 +9,17 @@ namespace kestrava::remote {
 namespace {
 // After its output has closed, ssh needs a moment to exit; a stuck one is killed and reaped.
 constexpr auto kExitWait = std::chrono::milliseconds(3000);
+// ssh itself ends a session whose server has not answered for about 20 s, even while idle.
+constexpr const char* kServerAliveInterval = "ServerAliveInterval=5";
+constexpr const char* kServerAliveCountMax = "ServerAliveCountMax=3";
 }  // namespace
 
 SshTransport::SshTransport(const std::string& computer, const std::string& sshProgram,
                            const std::vector<std::string>& sshOptions)
     : computer_(computer) {
   checkRemoteName(computer);
-  std::vector<std::string> argv{sshProgram, "-T", "-o", "BatchMode=yes"};
+  std::vector<std::string> argv{sshProgram,   "-T", "-o", "BatchMode=yes", "-o", kServerAliveInterval,
+                                "-o",         kServerAliveCountMax};
   argv.insert(argv.end(), sshOptions.begin(), sshOptions.end());
   argv.insert(argv.end(), {"--", computer, "kestrava-agent"});
   try {

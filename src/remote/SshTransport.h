@@ -9,9 +9,10 @@
 namespace kestrava::remote {
 
 // The stream to kestrava-agent on another computer, through the system's ssh found on PATH:
-//   ssh -T -o BatchMode=yes [OPTIONS] -- NAME kestrava-agent
+//   ssh -T -o BatchMode=yes -o ServerAliveInterval=5 -o ServerAliveCountMax=3 [OPTIONS] -- NAME
+//   kestrava-agent
 // run without a shell, so user, port, keys and jump hosts come from the user's own ssh
-// configuration, and no terminal is ever asked for a password.
+// configuration, no terminal is ever asked for a password, and a network that dies is noticed.
 class SshTransport final : public Transport {
  public:
   // Checks the name (see checkRemoteName) before anything runs, then starts ssh. Throws ComError.

@@ -1,5 +1,6 @@
 #include "remote/ValueCodec.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 
@@ -12,6 +13,9 @@ namespace {
 constexpr char kHex[] = "0123456789abcdef";
 // A length or count never needs more digits than the longest message has bytes.
 constexpr size_t kMaxCountDigits = 10;
+// An array's claimed count only guides the first reservation: a liar's nested claims must not
+// reserve memory that the bytes of its message could never fill.
+constexpr uint64_t kMaxReservedItems = 64;
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -158,7 +162,7 @@ Value ValueReader::read(size_t depth) {
       if (count > rest_.size())
         throw ProtocolError("an array claims more items than its message holds");
       Value::Array items;
-      items.reserve(count);
+      items.reserve(std::min(count, kMaxReservedItems));
       for (uint64_t i = 0; i < count; ++i) items.push_back(read(depth + 1));
       return Value::array(std::move(items));
     }

@@ -323,6 +323,12 @@ void LocalService::cancel(SubscriptionId id) {
   poller_.remove(id);
 }
 
+std::vector<SchemaPtr> LocalService::classes() {
+  std::vector<SchemaPtr> out;
+  for (const auto& entry : entries_) out.push_back(entry->provider->schema());
+  return out;
+}
+
 std::vector<ManagementObject> LocalService::readAll(size_t classIndex) {
   Entry& entry = *entries_[classIndex];
   auto joined = joinOrLead(entry);

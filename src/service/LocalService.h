@@ -42,6 +42,7 @@ class LocalService final : public Connection {
   Value execMethod(std::string_view objectPath, std::string_view method) override;
   SubscriptionId subscribe(std::string_view notificationQuery, EventCallback callback) override;
   void cancel(SubscriptionId id) override;
+  std::vector<SchemaPtr> classes() override;
 
  private:
   // One read of every instance with every property, shared by the callers that meet it: the

@@ -19,8 +19,8 @@ std::string f(std::string_view payload) {
   return frame(payload);
 }
 
-const std::string kAgentHello = f("hello 0\ni1;s14:kestrava-agents5:" KESTRAVA_VERSION);
-const std::string kClientHello = f("hello 0\ni1;s8:kestravas5:0.1.0");
+const std::string kAgentHello = f("hello 0\ni2;s14:kestrava-agents5:" KESTRAVA_VERSION);
+const std::string kClientHello = f("hello 0\ni2;s8:kestravas5:0.1.0");
 const std::string kServiceSchema =
     f("schema 0\ni1;s13:Win32_Services4:Namea3:s4:Names5:States9:ProcessId");
 
@@ -51,7 +51,7 @@ class AgentTranscript : public ::testing::Test {
     start();
     expect(kAgentHello);
     send(kClientHello);
-    expect(f("ready 0\n"));
+    expect(f("ready 0\na0:"));
   }
   void send(const std::string& bytes) { writeBytes(pair.client.get(), bytes); }
   void expect(const std::string& bytes) {
@@ -81,7 +81,7 @@ TEST_F(AgentTranscript, SaysHelloThenOpensTheServiceAfterTheClientsHello) {
   expect(kAgentHello);
   EXPECT_EQ(service.openConnections(), 0u) << "nothing is opened before the client speaks";
   send(kClientHello);
-  expect(f("ready 0\n"));
+  expect(f("ready 0\na0:"));
   EXPECT_EQ(service.openConnections(), 1u);
   EXPECT_EQ(finish(), AgentSession::kClosed);
   EXPECT_EQ(service.openConnections(), 0u);
@@ -162,7 +162,7 @@ TEST_F(AgentTranscript, ACancelThatArrivesWhileAQueryStreamsEndsIt) {
   start([this, gate] { return std::make_unique<GatedConnection>(service.connect(), 1, gate); });
   expect(kAgentHello);
   send(kClientHello);
-  expect(f("ready 0\n"));
+  expect(f("ready 0\na0:"));
   send(f("query 1\ns27:Select * From Win32_Service"));
   expect(f("ok 1\n") + kServiceSchema + f("object 1\ni1;a3:s12:cron.services7:Runningi612;"));
   // The service is still producing the second object; the client gives up and asks another thing.
@@ -237,9 +237,9 @@ TEST_F(AgentTranscript, RefusesAClientWithoutHelloOrOfAnotherVersion) {
 TEST_F(AgentTranscript, RefusesAClientOfAnotherProtocolVersion) {
   start();
   expect(kAgentHello);
-  send(f("hello 0\ni2;s8:kestravas5:9.0.0"));
+  send(f("hello 0\ni3;s8:kestravas5:9.0.0"));
   std::string reply = readFor(pair.client.get(), 4096, std::chrono::milliseconds(500));
-  EXPECT_NE(reply.find("protocol version 1, the client version 2"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("protocol version 2, the client version 3"), std::string::npos) << reply;
   EXPECT_EQ(endOfAgent(), AgentSession::kProtocolViolation);
 }
 

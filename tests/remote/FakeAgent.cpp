@@ -1,8 +1,9 @@
 // kestrava-fake-agent: stands in for kestrava-agent behind the loopback sshd, misbehaving the way
 // KESTRAVA_FAKE_AGENT says: "garbage" prints text instead of the protocol, "old" speaks an older
 // protocol version, "dying" serves a query that stops after three objects until it is killed
-// (each object's Handle is this program's pid, so a test knows whom to kill); the modes of
-// FakeAgentModes.h serve kestrava-query's tests and benchmarks.
+// (each object's Handle is this program's pid, so a test knows whom to kill), "slow" serves a
+// query that works for kSlowQuery before its objects, saying meanwhile that it is still working;
+// the modes of FakeAgentModes.h serve kestrava-query's tests and benchmarks.
 #include <signal.h>
 #include <unistd.h>
 
@@ -21,10 +22,16 @@ namespace {
 
 using namespace kestrava;
 
+constexpr auto kSlowQuery = std::chrono::seconds(3);
+
 class StallingStream final : public ObjectStream {
  public:
-  explicit StallingStream(SchemaPtr schema) : schema_(std::move(schema)) {}
+  StallingStream(SchemaPtr schema, bool slow) : schema_(std::move(schema)), slow_(slow) {}
   std::optional<ManagementObject> next() override {
+    if (slow_) {
+      if (delivered_ == 0) std::this_thread::sleep_for(kSlowQuery);
+      if (delivered_ == 3) return std::nullopt;
+    }
     if (delivered_++ < 3) {
       ManagementObject object(schema_);
       object.set("Handle", Value::text(std::to_string(::getpid())));
@@ -37,13 +44,15 @@ class StallingStream final : public ObjectStream {
 
  private:
   SchemaPtr schema_;
+  bool slow_;
   int delivered_ = 0;
 };
 
 class StallingConnection final : public Connection {
  public:
+  explicit StallingConnection(bool slow) : slow_(slow) {}
   std::unique_ptr<ObjectStream> execQuery(std::string_view) override {
-    return std::make_unique<StallingStream>(schema_);
+    return std::make_unique<StallingStream>(schema_, slow_);
   }
   ManagementObject getObject(std::string_view) override { return ManagementObject(schema_); }
   Value execMethod(std::string_view, std::string_view) override { return Value::integer(0); }
@@ -51,6 +60,7 @@ class StallingConnection final : public Connection {
   void cancel(SubscriptionId) override {}
 
  private:
+  bool slow_;
   SchemaPtr schema_ = std::make_shared<const ClassSchema>(
       "Win32_Process", "Handle", std::vector<std::string>{"Handle", "Name"});
 };
@@ -82,9 +92,11 @@ int main() {
     waitForEndOfInput();
     return 0;
   }
-  if (m == "dying") {
-    remote::AgentSession session(STDIN_FILENO, STDOUT_FILENO,
-                                 [] { return std::make_unique<StallingConnection>(); });
+  if (m == "dying" || m == "slow") {
+    const bool slow = m == "slow";
+    remote::AgentSession session(
+        STDIN_FILENO, STDOUT_FILENO, [slow] { return std::make_unique<StallingConnection>(slow); },
+        std::chrono::milliseconds(200));
     return session.run();
   }
   if (remote::testing::openFakeService(m)) {

@@ -8,6 +8,7 @@
 #include "remote/MessageCodec.h"
 #include "remote/RemoteConnection.h"
 #include "remote/RemoteTestSupport.h"
+#include "service/LocalService.h"
 #include "support/ScriptedService.h"
 
 namespace kestrava::remote {
@@ -148,6 +149,64 @@ TEST_F(RemoteOverAgent, MethodResultsKeepTheirKind) {
   EXPECT_EQ(calls.at(calls.size() - 2), "method Win32_Process='1' Other");
 }
 
+// ---- what needs no answer is not waited for ----
+
+size_t timesSent(ScriptedService& service, const std::string& call) {
+  size_t n = 0;
+  for (const auto& c : service.calls()) n += c == call;
+  return n;
+}
+
+TEST_F(RemoteOverAgent, QueriesAndSubscriptionsJudgedInvalidByTheNamedClassesNeverTravel) {
+  auto schema = service.objects("Win32_Process").front().schema();
+  agents.push_back(std::make_unique<InProcessAgent>([&] {
+    return std::make_unique<testing::NamingClasses>(service.connect(),
+                                                    std::vector<SchemaPtr>{schema});
+  }));
+  auto remote = connect(*agents.back());
+  EXPECT_TRUE(has(describe([&] { remote->execQuery("Select * From Win32_Nope"); }),
+                  "Invalid class|SWbemServicesEx|" + std::to_string(err::kWbemInvalidClass)));
+  EXPECT_TRUE(has(describe([&] { remote->execQuery("Select Nope From Win32_Process"); }),
+                  "Invalid query|SWbemServicesEx|" + std::to_string(err::kWbemInvalidQuery)));
+  EXPECT_TRUE(has(describe([&] {
+                    remote->subscribe(
+                        "Select * from __InstanceModificationEvent Within 2 Where TargetInstance "
+                        "Isa 'Win32_Nope'",
+                        [](const EventObject&) {});
+                  }),
+                  "Invalid class|"));
+  // Valid ones go without waiting; a refusal of the far side comes with the first object.
+  service.failures().query = ComError(err::kWbemAccessDenied, "Access denied ", "SWbemServicesEx");
+  auto refused = remote->execQuery("select name from win32_process");
+  EXPECT_EQ(describe([&] { refused->next(); }),
+            "Access denied |SWbemServicesEx|" + std::to_string(err::kWbemAccessDenied));
+  service.failures().query.reset();
+  EXPECT_EQ(drain(*remote->execQuery("Select Handle From Win32_Process")).size(), 6u);
+  remote.reset();
+  agents.clear();
+  for (const auto& call : service.calls()) EXPECT_FALSE(has(call, "Nope")) << call;
+}
+
+TEST_F(RemoteOverAgent, QueriesReadAheadAreTakenOnceInTurnAndAnyOtherCallDropsTheRest) {
+  auto remote = connect();
+  remote->readAhead({"Select * From Win32_Process", "Select Name From Win32_Process",
+                     "Select Handle From Win32_Process"});
+  EXPECT_EQ(drain(*remote->execQuery("Select * From Win32_Process")).size(), 6u);
+  EXPECT_EQ(drain(*remote->execQuery("Select Name From Win32_Process")).size(), 6u);
+  remote->getObject("Win32_Process='1'");  // as a service action does: what is left is dropped
+  EXPECT_EQ(drain(*remote->execQuery("Select Handle From Win32_Process")).size(), 6u);
+  EXPECT_EQ(drain(*remote->execQuery("Select * From Win32_Process")).size(), 6u);
+  remote->readAhead({"Select Name From Win32_Process"});
+  EXPECT_EQ(drain(*remote->execQuery("Select * From Win32_Process")).size(), 6u)
+      << "a query out of turn is asked anew";
+  remote.reset();
+  agents.clear();
+  EXPECT_EQ(timesSent(service, "query Select * From Win32_Process"), 3u);
+  EXPECT_EQ(timesSent(service, "query Select Name From Win32_Process"), 2u);
+  EXPECT_EQ(timesSent(service, "query Select Handle From Win32_Process"), 2u)
+      << "the refill after the action read anew";
+}
+
 TEST_F(RemoteOverAgent, AnAbandonedQueryDoesNotDisturbTheNextCall) {
   auto remote = connect();
   {
@@ -173,6 +232,88 @@ TEST_F(RemoteOverAgent, AStreamKeptPastItsConnectionFailsCleanly) {
   EXPECT_LE(delivered, 1u);
   EXPECT_TRUE(has(error, "The connection to \"far\" was closed before this call")) << error;
   EXPECT_FALSE(stream->next().has_value());
+}
+
+// ---- a consumer slower than the far side ----
+
+// Yields kCount objects of about 4 KiB each and counts how many it has produced.
+class CountingProvider final : public service::ClassProvider {
+ public:
+  static constexpr int kCount = 5000;
+  explicit CountingProvider(std::shared_ptr<std::atomic<int>> produced)
+      : produced_(std::move(produced)) {}
+  const SchemaPtr& schema() const override { return schema_; }
+  void enumerate(const service::PropertySet&,
+                 const std::function<bool(ManagementObject&&)>& sink) override {
+    for (int i = 0; i < kCount; ++i) {
+      ManagementObject object(schema_);
+      object.set("Name", Value::text(std::to_string(i)));
+      object.set("Data", Value::text(std::string(4096, static_cast<char>('a' + i % 26))));
+      ++*produced_;
+      if (!sink(std::move(object))) return;
+    }
+  }
+
+ private:
+  std::shared_ptr<std::atomic<int>> produced_;
+  SchemaPtr schema_ = std::make_shared<const ClassSchema>("Bench_Blob", "Name",
+                                                          std::vector<std::string>{"Name", "Data"});
+};
+
+class SlowConsumer : public ::testing::Test {
+ protected:
+  SlowConsumer()
+      : agent_([this] {
+          service::ProviderList providers;
+          providers.push_back(std::make_unique<CountingProvider>(produced_));
+          return std::make_unique<service::LocalService>(std::move(providers));
+        }),
+        remote_(agent_.transport(), "far") {}
+
+  // How many objects the far side has produced once it has stopped producing (bounded wait).
+  int producedWhenStalled() {
+    int last = -1;
+    auto stableSince = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      if (*produced_ != last) {
+        last = *produced_;
+        stableSince = std::chrono::steady_clock::now();
+      } else if (std::chrono::steady_clock::now() - stableSince > std::chrono::milliseconds(300)) {
+        break;
+      }
+    }
+    return last;
+  }
+
+  // Drains the stream; whether its objects are the provider's, all of them, in order.
+  static bool readsAllInOrder(ObjectStream& stream, int from) {
+    int next = from;
+    while (auto o = stream.next())
+      if (o->get("Name").asText() != std::to_string(next++)) return false;
+    return next == CountingProvider::kCount;
+  }
+
+  std::shared_ptr<std::atomic<int>> produced_ = std::make_shared<std::atomic<int>>(0);
+  InProcessAgent agent_;
+  RemoteConnection remote_;
+};
+
+TEST_F(SlowConsumer, HoldsTheFarSideBackInsteadOfGatheringItsResult) {
+  auto stream = remote_.execQuery("Select * From Bench_Blob");
+  ASSERT_EQ(stream->next()->get("Name").asText(), "0");
+  int produced = producedWhenStalled();
+  EXPECT_LT(produced, CountingProvider::kCount / 2)
+      << "about 20 MB were produced for a consumer that took one object";
+  EXPECT_TRUE(readsAllInOrder(*stream, 1));
+}
+
+TEST_F(SlowConsumer, ACallBehindAHeldBackResultIsStillAnswered) {
+  auto stream = remote_.execQuery("Select Name, Data From Bench_Blob");
+  ASSERT_TRUE(stream->next().has_value());
+  producedWhenStalled();
+  EXPECT_EQ(remote_.getObject("Bench_Blob='7'").get("Name").asText(), "7");
+  EXPECT_TRUE(readsAllInOrder(*stream, 1));
 }
 
 // ---- notifications ----
@@ -349,12 +490,27 @@ class ScriptedPeer {
   std::thread thread_;
 };
 
-const std::string kHello = frame("hello 0\ni1;s14:kestrava-agents5:0.1.0");
-const std::string kReady = frame("ready 0\n");
+const std::string kHello = frame("hello 0\ni2;s14:kestrava-agents5:0.1.0");
+const std::string kReady = frame("ready 0\na0:");
 
 std::string connectError(ScriptedPeer& peer,
                          std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-  return describe([&] { RemoteConnection(peer.transport(), "far", timeout); });
+  return describe([&] { RemoteConnection(peer.transport(), "far", RemoteLimits{timeout}); });
+}
+
+TEST(ASilentFarSide, FailsTheWaitingCallAfterTheSilenceLimitAndEveryLaterOne) {
+  ScriptedPeer peer(kHello + kReady);  // then nothing, and nothing closed
+  RemoteConnection remote(peer.transport(), "far",
+                          RemoteLimits{std::chrono::seconds(5), std::chrono::milliseconds(300)});
+  std::string error = describe([&] { remote.getObject("Win32_Process='1'"); });
+  EXPECT_TRUE(has(error,
+                  "\"far\" did not answer within 300 milliseconds: nothing came back after the "
+                  "request for \"Win32_Process='1'\", not even word that the agent was still "
+                  "working"))
+      << error;
+  EXPECT_TRUE(has(error, "|SWbemServicesEx|" + std::to_string(err::kRpcServerUnavailable)))
+      << error;
+  EXPECT_EQ(describe([&] { drain(*remote.execQuery("Select * From Win32_Process")); }), error);
 }
 
 struct BadPeer {
@@ -392,14 +548,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadPeer{"nothing then the end", "", true, {"the test agent closed its end"}},
         BadPeer{"silent", "", false, {"did not answer within 1500 milliseconds", "gave up"}},
         BadPeer{"a newer agent",
-                frame("hello 0\ni2;s14:kestrava-agents5:9.9.9") + kReady,
+                frame("hello 0\ni3;s14:kestrava-agents5:9.9.9") + kReady,
                 false,
-                {"is newer than this one", "protocol version 2 (agent 9.9.9)",
-                 "this Kestrava speaks version 1 (" KESTRAVA_VERSION ")", "-2147217396"}},
+                {"is newer than this one", "protocol version 3 (agent 9.9.9)",
+                 "this Kestrava speaks version 2 (" KESTRAVA_VERSION ")", "-2147217396"}},
         BadPeer{"an older agent",
                 frame("hello 0\ni0;s14:kestrava-agents5:0.0.1"),
                 false,
-                {"is too old", "protocol version 0 (agent 0.0.1)", "version 1"}},
+                {"is too old", "protocol version 0 (agent 0.0.1)", "version 2"}},
         BadPeer{"no hello first", kReady, false, {"does not speak", "ready out of turn"}},
         BadPeer{"service refused there",
                 kHello + frame("error 0\ni-2147217405;s14:Access denied s12:SWbemLocator"),

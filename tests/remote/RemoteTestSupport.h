@@ -79,13 +79,13 @@ class Latch {
   bool open_ = false;
 };
 
-// A connection whose query results stop after `before` objects until the gate opens: the way to
-// see that objects travel while the service is still producing the rest.
-class GatedConnection final : public Connection {
+// Passes every call on to another connection; a double overrides what it changes.
+class ForwardingConnection : public Connection {
  public:
-  GatedConnection(std::unique_ptr<Connection> inner, size_t before, std::shared_ptr<Latch> gate)
-      : inner_(std::move(inner)), before_(before), gate_(std::move(gate)) {}
-  std::unique_ptr<ObjectStream> execQuery(std::string_view wql) override;
+  explicit ForwardingConnection(std::unique_ptr<Connection> inner) : inner_(std::move(inner)) {}
+  std::unique_ptr<ObjectStream> execQuery(std::string_view wql) override {
+    return inner_->execQuery(wql);
+  }
   ManagementObject getObject(std::string_view path) override { return inner_->getObject(path); }
   Value execMethod(std::string_view path, std::string_view method) override {
     return inner_->execMethod(path, method);
@@ -95,10 +95,33 @@ class GatedConnection final : public Connection {
   }
   void cancel(SubscriptionId id) override { inner_->cancel(id); }
 
- private:
+ protected:
   std::unique_ptr<Connection> inner_;
+};
+
+// A connection whose query results stop after `before` objects until the gate opens: the way to
+// see that objects travel while the service is still producing the rest.
+class GatedConnection final : public ForwardingConnection {
+ public:
+  GatedConnection(std::unique_ptr<Connection> inner, size_t before, std::shared_ptr<Latch> gate)
+      : ForwardingConnection(std::move(inner)), before_(before), gate_(std::move(gate)) {}
+  std::unique_ptr<ObjectStream> execQuery(std::string_view wql) override;
+
+ private:
   size_t before_;
   std::shared_ptr<Latch> gate_;
+};
+
+// A service that names its classes, as the local service does: a client then judges queries and
+// subscriptions by them itself instead of asking.
+class NamingClasses final : public ForwardingConnection {
+ public:
+  NamingClasses(std::unique_ptr<Connection> inner, std::vector<SchemaPtr> classes)
+      : ForwardingConnection(std::move(inner)), classes_(std::move(classes)) {}
+  std::vector<SchemaPtr> classes() override { return classes_; }
+
+ private:
+  std::vector<SchemaPtr> classes_;
 };
 
 // Reads what the peer wrote until `expected` bytes arrived or a second passed.

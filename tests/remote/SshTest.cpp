@@ -108,6 +108,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "ssh: connect to host 10.0.0.1 port 22: Connection timed out\n",
                    err::kRpcServerUnavailable,
                    {"did not answer: the connection timed out"}},
+        SshOutcome{"keep-alive unanswered",
+                   255,
+                   "Timeout, server far not responding.\n",
+                   err::kRpcServerUnavailable,
+                   {"\"far\" stopped answering", "(ssh: Timeout, server far not responding)."}},
         SshOutcome{"no route",
                    255,
                    "ssh: connect to host x port 22: No route to host\n",
@@ -258,7 +263,9 @@ TEST_F(FakePrograms, SshGetsItsFixedArgumentsAndARefusedNameRunsNothing) {
   EXPECT_THROW(connectOverSsh("admin@server", options), ComError);
   std::string args;
   std::getline(std::ifstream(path("args")), args);
-  EXPECT_EQ(args, "-T -o BatchMode=yes -- admin@server kestrava-agent");
+  EXPECT_EQ(args,
+            "-T -o BatchMode=yes -o ServerAliveInterval=5 -o ServerAliveCountMax=3 -- admin@server "
+            "kestrava-agent");
   fs::remove(path("args"));
   EXPECT_THROW(connectOverSsh("-oProxyCommand=touch " + path("marker"), options), ComError);
   EXPECT_FALSE(fs::exists(path("args"))) << "ssh ran for a refused name";
@@ -269,7 +276,7 @@ TEST_F(FakePrograms, ASilentPeerIsGivenUpOnAndItsSshReaped) {
   auto ssh = program("ssh", "echo $$ > " + path("pid") + "\nexec sleep 30");
   SshOptions options;
   options.sshProgram = ssh;
-  options.handshakeTimeout = std::chrono::milliseconds(400);
+  options.limits.handshake = std::chrono::milliseconds(400);
   try {
     connectOverSsh("server", options);
     FAIL() << "connected to a silent peer";

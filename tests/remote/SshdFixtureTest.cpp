@@ -8,6 +8,7 @@
 #include <map>
 
 #include "connect/Connector.h"
+#include "remote/LoopbackRelay.h"
 #include "remote/RemoteConnection.h"
 #include "remote/RemoteTestSupport.h"
 
@@ -59,8 +60,28 @@ class Sshd : public ::testing::Test {
     return ComError(0, "connected", "");
   }
 
+  // The loopback sshd's own port, from its configuration.
+  int sshdPort() const {
+    std::ifstream config(dir_ / "sshd_config");
+    for (std::string key; config >> key;) {
+      int port = 0;
+      if (key == "Port" && config >> port) return port;
+    }
+    return 0;
+  }
+
+  // A program standing in for ssh that runs the fixture's ssh with these options first.
+  std::string sshWith(const std::string& options) {
+    fs::path program =
+        dir_ / ("ssh-with-" + std::to_string(::getpid()) + "-" + std::to_string(programs_++));
+    std::ofstream(program) << "#!/bin/sh\nexec ssh " << options << " \"$@\"\n";
+    fs::permissions(program, fs::perms::owner_all);
+    return program;
+  }
+
   std::string host_;
   fs::path dir_;
+  int programs_ = 0;
 };
 
 bool has(const std::string& text, const std::string& part) {
@@ -244,6 +265,54 @@ TEST_F(Sshd, ASecondConnectReplacesTheFirstAndItsSshIsGone) {
   EXPECT_EQ(testing::openDescriptors(), before) << "the old connection left descriptors behind";
   first.reset();
   EXPECT_FALSE(testing::processExists(secondSsh));
+}
+
+// ---- a network that dies, a far side that is slow ----
+
+TEST_F(Sshd, ACallAfterTheNetworkDiedFailsWithinTheSilenceLimitAndEndsItsSsh) {
+  testing::LoopbackRelay relay(sshdPort());
+  SshOptions options;
+  // Through the relay, whose port has no known host key of its own.
+  options.sshProgram = sshWith("-o Port=" + std::to_string(relay.port()) +
+                               " -o UserKnownHostsFile=/dev/null -o StrictHostKeyChecking=no "
+                               "-o LogLevel=ERROR");
+  options.limits.silence = std::chrono::seconds(2);
+  auto remote = connectOverSsh(alias(), options);
+  EXPECT_EQ(drain(*remote->execQuery("Select Name From Win32_OperatingSystem")).size(), 1u);
+  const int ssh = remote->processId();
+  relay.blackHole();
+  const auto started = std::chrono::steady_clock::now();
+  const char* path = "Win32_Service='kestrava-test-none.service'";
+  std::optional<ComError> error;
+  try {
+    remote->execMethod(path, "StopService");
+  } catch (const ComError& e) {
+    error = e;
+  }
+  ASSERT_TRUE(error.has_value()) << "a call went through a dead network";
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  EXPECT_TRUE(has(error->description(),
+                  "\"" + alias() +
+                      "\" did not answer within 2 seconds: nothing came back after the call of "
+                      "\"StopService\" on \"Win32_Service='kestrava-test-none.service'\""))
+      << error->description();
+  EXPECT_EQ(error->number(), err::kRpcServerUnavailable);
+  EXPECT_EQ(error->source(), "SWbemServicesEx");
+  EXPECT_FALSE(testing::processExists(ssh)) << "the ssh of a dead connection is still there";
+  try {
+    remote->getObject(path);
+    FAIL() << "a call on a given-up connection succeeded";
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.description(), error->description()) << "later calls fail at once, the same way";
+  }
+}
+
+TEST_F(Sshd, AnAgentThatIsSlowButSaysSoIsWaitedForBeyondTheSilenceLimit) {
+  SshOptions options;
+  options.sshProgram = sshWith("-o SetEnv=KESTRAVA_FAKE_AGENT=slow");
+  options.limits.silence = std::chrono::seconds(1);  // the fake agent's query takes 3 s
+  auto remote = connectOverSsh(alias("fake"), options);
+  EXPECT_EQ(drain(*remote->execQuery("Select * From Win32_Process")).size(), 3u);
 }
 
 // ---- a service acted on over ssh, against the private user service manager ----

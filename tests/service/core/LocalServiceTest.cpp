@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <future>
 #include <mutex>
 #include <stdexcept>
@@ -158,6 +159,48 @@ TEST_F(LocalServiceTest, RefusedQueriesThrowAtOnceWithTheirNumbers) {
     EXPECT_EQ(e.source(), "SWbemServicesEx") << c.wql;
   }
   EXPECT_EQ(things_->enumerations(), 0u);
+}
+
+// Takes what execQueryInto pushes, and wants no more after `keep` objects.
+struct Collector final : ObjectSink {
+  explicit Collector(size_t keep = SIZE_MAX) : keep(keep) {}
+  void accepted() override { wasAccepted = true; }
+  bool object(ManagementObject&& o) override {
+    objects.push_back(std::move(o));
+    return objects.size() < keep;
+  }
+  size_t keep;
+  bool wasAccepted = false;
+  std::vector<ManagementObject> objects;
+};
+
+TEST_F(LocalServiceTest, PushedQueriesGiveWhatStreamedOnesGiveAndStopWhenTheSinkHasEnough) {
+  for (const char* wql :
+       {"Select * From Kestrava_Thing", "Select Name From Kestrava_Thing Where Pid > 1"}) {
+    Collector pushed;
+    service_->execQueryInto(wql, pushed);
+    EXPECT_TRUE(pushed.wasAccepted);
+    auto streamed = query(wql);
+    ASSERT_EQ(pushed.objects.size(), streamed.size()) << wql;
+    for (size_t i = 0; i < streamed.size(); ++i) {
+      EXPECT_EQ(pushed.objects[i].schema()->properties(), streamed[i].schema()->properties());
+      EXPECT_EQ(pushed.objects[i].values(), streamed[i].values()) << wql;
+    }
+  }
+  Collector refused;
+  EXPECT_EQ(errorOf([&] { service_->execQueryInto("Select * From Nope", refused); }).number(),
+            err::kWbemInvalidClass);
+  EXPECT_FALSE(refused.wasAccepted) << "a refusal comes before the acceptance";
+  Collector one(1);
+  service_->execQueryInto("Select * From Kestrava_Thing", one);
+  EXPECT_EQ(idsOf(one.objects), (std::vector<std::string>{"a"}));
+  things_->failAfter(1, ComError(err::kWbemAccessDenied, "Access denied", "SWbemServicesEx"));
+  Collector partWay;
+  EXPECT_EQ(
+      errorOf([&] { service_->execQueryInto("Select * From Kestrava_Thing", partWay); }).number(),
+      err::kWbemAccessDenied);
+  EXPECT_TRUE(partWay.wasAccepted);
+  EXPECT_EQ(partWay.objects.size(), 1u);
 }
 
 TEST_F(LocalServiceTest, EnumerationFailingPartWayDeliversWhatWasReadThenTheError) {
