@@ -174,31 +174,39 @@ TEST_F(ServerViews, ProcessorsAreTheOnesSysfsLists) {
 // Every process that ps lists before and after the query, with its parent and command name.
 TEST_F(ServerViews, ProcessesAreWhatPsShows) {
   auto server = connectComputer(as("admin"));
-  const std::string ps = "ps -e -o pid=,ppid=,comm=";
+  const std::string ps = "ps -e -o pid=,ppid=,rss=,comm=";
+  struct Row {
+    std::string ppid, rss, comm;
+    bool operator==(const Row&) const = default;
+  };
   auto parse = [](const std::string& text) {
-    std::map<std::string, std::pair<std::string, std::string>> out;
+    std::map<std::string, Row> out;
     for (const std::string& line : lines(text)) {
       std::istringstream in(line);
-      std::string pid, ppid, comm;
-      in >> pid >> ppid;
-      std::getline(in >> std::ws, comm);
-      if (!pid.empty()) out[pid] = {ppid, comm};
+      std::string pid;
+      Row row;
+      in >> pid >> row.ppid >> row.rss;
+      std::getline(in >> std::ws, row.comm);
+      if (!pid.empty()) out[pid] = row;
     }
     return out;
   };
   const auto before = parse(onServer(ps));
-  const auto processes =
-      byKey(*server, "Select Handle, ParentProcessId, Name From Win32_Process", "Handle");
+  const auto processes = byKey(
+      *server, "Select Handle, ParentProcessId, Name, WorkingSetSize From Win32_Process", "Handle");
   const auto after = parse(onServer(ps));
   int compared = 0;
   for (const auto& [pid, row] : before) {
-    if (!after.count(pid) || after.at(pid) != row) continue;
-    SCOPED_TRACE(pid + " " + row.second);
+    if (!after.count(pid) || !(after.at(pid) == row)) continue;
+    SCOPED_TRACE(pid + " " + row.comm);
     auto found = processes.find(pid);
     ASSERT_NE(found, processes.end()) << "a process that ps lists is missing";
-    EXPECT_EQ(found->second.get("ParentProcessId").toText(), row.first);
+    EXPECT_EQ(found->second.get("ParentProcessId").toText(), row.ppid);
     // ps shows the kernel's 15-byte name; Kestrava may give the whole executable name.
-    EXPECT_TRUE(found->second.get("Name").toText().starts_with(row.second));
+    EXPECT_TRUE(found->second.get("Name").toText().starts_with(row.comm));
+    // Resident memory that held still while we looked is the same to the byte.
+    EXPECT_EQ(found->second.get("WorkingSetSize").toText(),
+              std::to_string(std::stoull(row.rss) * 1024));
     ++compared;
   }
   EXPECT_GE(compared, 8);

@@ -139,6 +139,10 @@ constexpr auto kProperties = std::to_array<P>({
     {"WindowsVersion", [](ProcessRecord& r) { return Value::text(r.context().kernelRelease()); }},
     {"WorkingSetSize",
      [](ProcessRecord& r) {
+       // VmRSS is exact; stat's rss is the kernel's cheap estimate, which lags by up to a batch of
+       // pages per processor. A kernel thread has no VmRSS, and stat says 0 for it.
+       if (const ProcStatus* status = r.status(); status && status->vmRssKb)
+         return decimalText(*status->vmRssKb * 1024);
        const uint64_t page = static_cast<uint64_t>(r.context().root().pageSize);
        return fromStat(r, [page](const ProcStat& s) {
          return decimalText(s.rss > 0 ? static_cast<uint64_t>(s.rss) * page : 0);
