@@ -250,6 +250,16 @@ std::unique_ptr<ObjectStream> LocalService::execQuery(std::string_view wql) {
   const EntryPtr entry = entryFor(query.className);
   auto plan = std::make_shared<const QueryPlan>(query, entry->provider->schema());
   if (plan->wanted().wantsAll() && !plan->keyText()) {
+    std::shared_ptr<FullRead> polled;
+    {
+      std::lock_guard lock(entry->readMutex);
+      if (!entry->selectedAll && entry->polled &&
+          std::chrono::steady_clock::now() - entry->polledAt <= kPolledLifetime)
+        polled = std::move(entry->polled);
+      entry->polled.reset();
+      entry->selectedAll = true;
+    }
+    if (polled) return std::make_unique<FullReadStream>(polled, plan, std::thread());
     // Plain names, not a structured binding: the lambda below captures them.
     auto joined = joinOrLead(*entry);
     const std::shared_ptr<FullRead> read = joined.first;
@@ -301,6 +311,12 @@ Value LocalService::execMethod(std::string_view objectPath, std::string_view met
   auto resolved = resolvePath(objectPath);
   Entry* entry = resolved.first;
   const std::string& key = resolved.second;
+  // The next Select * shows what this call left, never a read made before it.
+  ++methodCalls_;
+  for (const EntryPtr& e : entries_) {
+    std::lock_guard lock(e->readMutex);
+    e->polled.reset();
+  }
   auto lock = holdProvider(*entry);
   return guarded([&] {
     if (!entry->provider->exists(key)) throw notFound();
@@ -331,6 +347,7 @@ std::vector<SchemaPtr> LocalService::classes() {
 
 std::vector<ManagementObject> LocalService::readAll(size_t classIndex) {
   Entry& entry = *entries_[classIndex];
+  const uint64_t calls = methodCalls_;
   auto joined = joinOrLead(entry);
   const std::shared_ptr<FullRead> read = joined.first;
   const bool leader = joined.second;
@@ -338,7 +355,16 @@ std::vector<ManagementObject> LocalService::readAll(size_t classIndex) {
   std::unique_lock lock(read->mutex);
   read->changed.wait(lock, [&] { return read->done; });
   if (read->failure) throw *read->failure;
-  return read->objects;
+  std::vector<ManagementObject> objects = read->objects;
+  lock.unlock();
+  if (leader) {
+    std::lock_guard keep(entry.readMutex);
+    if (calls == methodCalls_ && !entry.selectedAll) {
+      entry.polled = read;
+      entry.polledAt = std::chrono::steady_clock::now();
+    }
+  }
+  return objects;
 }
 
 std::unique_lock<std::mutex> LocalService::holdProvider(Entry& entry) {

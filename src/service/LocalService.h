@@ -66,8 +66,15 @@ class LocalService final : public Connection {
     std::unique_ptr<ClassProvider> provider;
     std::mutex mutex;                    // one call at a time per provider
     std::atomic<int> waiting{0};         // calls waiting for the provider
-    std::mutex readMutex;                // guards fullRead
+    std::mutex readMutex;                // guards fullRead and polled
     std::shared_ptr<FullRead> fullRead;  // the full read under way, if any
+    // The poller's last full read, done, for the first Select * of the class on this
+    // connection: the view build subscribes before it queries, so the Services list takes the
+    // read its subscription began instead of asking systemd again. Any later Select * (a refill
+    // after a service action) reads anew; a method call, or age, drops it.
+    std::shared_ptr<FullRead> polled;
+    std::chrono::steady_clock::time_point polledAt;
+    bool selectedAll = false;  // a Select * of the class has run on this connection
   };
   using EntryPtr = std::shared_ptr<Entry>;  // shared with the streams, which may outlive this
   class FullReadStream;
@@ -86,7 +93,11 @@ class LocalService final : public Connection {
   static void runFullRead(Entry& entry, FullRead& read, bool streamed,
                           const std::function<void()>& locked);
 
+  // The oldest poller read a Select * may take instead of reading anew.
+  static constexpr std::chrono::seconds kPolledLifetime{5};
+
   Options options_;
+  std::atomic<uint64_t> methodCalls_{0};  // a poller read that began before a call is no answer
   std::vector<EntryPtr> entries_;
   std::unordered_map<std::string, size_t> byName_;  // lower-case class name -> entry
   NotificationPoller poller_;                       // last: stops before the providers go

@@ -18,9 +18,18 @@ std::optional<std::vector<CpuTicks>> CpuLoadSampler::read() const {
   return parseKernelStat(*text).cpus;
 }
 
+std::shared_ptr<CpuLoadSampler> CpuLoadSampler::shared(const std::string& statPath, Sleep sleep) {
+  static std::mutex mutex;
+  static std::map<std::string, std::shared_ptr<CpuLoadSampler>> samplers;
+  std::lock_guard lock(mutex);
+  auto& sampler = samplers[statPath];
+  if (!sampler) sampler = std::make_shared<CpuLoadSampler>(statPath, std::move(sleep));
+  return sampler;
+}
+
 void CpuLoadSampler::prime() {
   std::lock_guard lock(mutex_);
-  if (last_) return;
+  if (last_ && Clock::now() - lastAt_ <= maxAge_) return;
   last_ = read();
   lastAt_ = Clock::now();
 }

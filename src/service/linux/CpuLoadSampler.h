@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -24,6 +25,10 @@ class CpuLoadSampler {
   CpuLoadSampler(std::string statPath, Sleep sleep,
                  std::chrono::milliseconds minInterval = std::chrono::milliseconds(100),
                  std::chrono::milliseconds maxAge = std::chrono::seconds(10));
+
+  // The one sampler of this process for a stat file: every connection's provider uses it, so a
+  // connection made soon after another measures from the last reading instead of waiting.
+  static std::shared_ptr<CpuLoadSampler> shared(const std::string& statPath, Sleep sleep);
 
   // Takes a first reading, so that a query soon after need not wait the whole interval.
   void prime();

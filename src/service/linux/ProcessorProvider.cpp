@@ -185,8 +185,8 @@ constexpr auto kProperties = std::to_array<P>({
 }  // namespace
 
 ProcessorProvider::ProcessorProvider(SystemRoot root)
-    : root_(std::move(root)), sampler_(joinPath(root_.proc, "stat"), root_.sleep) {
-  sampler_.prime();
+    : root_(std::move(root)), sampler_(CpuLoadSampler::shared(joinPath(root_.proc, "stat"), root_.sleep)) {
+  sampler_->prime();
 }
 
 const SchemaPtr& ProcessorProvider::schema() const {
@@ -205,7 +205,7 @@ void ProcessorProvider::enumerate(const PropertySet& wanted,
   std::vector<int64_t> cpus = presentCpus(root_.sys).value_or(std::vector<int64_t>{});
   if (cpus.empty())
     for (const auto& [cpu, info] : byCpu) cpus.push_back(cpu);
-  ProcessorContext context{root_, sampler_, {}, {}};
+  ProcessorContext context{root_, *sampler_, {}, {}};
   for (int64_t cpu : cpus) {
     auto it = byCpu.find(cpu);
     ProcessorRecord record{context, cpu, it == byCpu.end() ? nullptr : it->second, {}};

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "service/ClassProvider.h"
 #include "service/linux/CpuLoadSampler.h"
 #include "service/linux/SystemRoot.h"
@@ -18,7 +20,7 @@ class ProcessorProvider : public ClassProvider {
 
  private:
   SystemRoot root_;
-  CpuLoadSampler sampler_;
+  std::shared_ptr<CpuLoadSampler> sampler_;
 };
 
 }  // namespace kestrava::service::linuxsys

@@ -160,6 +160,7 @@ sd_bus* SystemdClient::bus() {
 int SystemdClient::onUnitFilesChanged(sd_bus_message*, void* userdata, sd_bus_error*) {
   auto* client = static_cast<SystemdClient*>(userdata);
   UnitFileCache::shared().forget(client->manager_);
+  client->stamps_.reset();
   client->unitFilesRead_.reset();
   client->idleUnits_.clear();
   return 0;
@@ -263,10 +264,13 @@ std::vector<UnitRecord> SystemdClient::listServices() {
   if (!fileListFresh()) {
     const auto asked = std::chrono::steady_clock::now();
     std::optional<FolderStamps> stamps = unitFolderStamps(b);
-    std::optional<UnitFileCache::Files> kept;
+    std::optional<UnitFileCache::Kept> kept;
     if (stamps) kept = UnitFileCache::shared().lookup(manager_, *stamps);
+    stamps_ = stamps;
     if (kept) {
-      takeUnitFiles(std::move(*kept), asked);
+      takeUnitFiles(std::move(kept->files), asked);
+      for (auto& [name, unit] : kept->idle)
+        if (unitFiles_.count(name)) idleUnits_.try_emplace(name, std::move(unit));
     } else {
       batch.add(listCall(b, "ListUnitFilesByPatterns"),
                 [this, asked, stamps = std::move(stamps)](sd_bus_message* reply,
@@ -403,6 +407,7 @@ void SystemdClient::readProperties(std::vector<UnitRecord>& units, bool unitInte
       idleUnits_[unit->name] = *unit;
   }
   fetchProperties(woken, unitInterface, serviceInterface);
+  if (!idle.empty() && stamps_) UnitFileCache::shared().keepIdle(manager_, *stamps_, idleUnits_);
 }
 
 std::optional<UnitRecord> SystemdClient::readUnit(const std::string& name) {

@@ -70,6 +70,7 @@ class SystemdClient {
   std::string manager_;
   std::optional<std::string> managerRoot_;  // its root folder as seen from here; "" unknown
   std::vector<std::string> unitPath_;
+  std::optional<FolderStamps> stamps_;  // those the unit file list in use was read under
   std::optional<std::string> managerUser_;
   std::optional<std::string> busUnit_;
   // Unit file name -> state, from ListUnitFilesByPatterns, while no change signal came.

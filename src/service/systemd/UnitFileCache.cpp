@@ -62,18 +62,25 @@ UnitFileCache& UnitFileCache::shared() {
   return cache;
 }
 
-std::optional<UnitFileCache::Files> UnitFileCache::lookup(const std::string& manager,
+std::optional<UnitFileCache::Kept> UnitFileCache::lookup(const std::string& manager,
                                                           const FolderStamps& now) const {
   std::lock_guard lock(mutex_);
   auto it = entries_.find(manager);
   if (it == entries_.end() || it->second.stamps != now) return std::nullopt;
   ++hits_;
-  return it->second.files;
+  return it->second.kept;
 }
 
 void UnitFileCache::store(const std::string& manager, FolderStamps before, Files files) {
   std::lock_guard lock(mutex_);
-  entries_[manager] = Entry{std::move(before), std::move(files)};
+  entries_[manager] = Entry{std::move(before), Kept{std::move(files), {}}};
+}
+
+void UnitFileCache::keepIdle(const std::string& manager, const FolderStamps& under,
+                             const IdleUnits& idle) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(manager);
+  if (it != entries_.end() && it->second.stamps == under) it->second.kept.idle = idle;
 }
 
 void UnitFileCache::forget(const std::string& manager) {

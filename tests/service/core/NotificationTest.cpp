@@ -257,6 +257,31 @@ TEST_F(NotificationTest, ASelectStarMeetingThePollersReadSharesIt) {
   EXPECT_EQ(services_->enumerations(), 3u);
 }
 
+// The view build subscribes before it queries: its Select * takes the read its subscription
+// made, once. A later Select * (a refill after a service action) and one after a method call
+// read anew.
+TEST_F(NotificationTest, TheFirstSelectStarTakesTheSubscriptionsFinishedReadOnce) {
+  EventLog log;
+  watch("Kestrava_Unit", log.callback(), "60");
+  ASSERT_EQ(services_->enumerations(), 1u);  // the baseline, done
+  services_->setValue(0, "State", Value::text("Stopped"));
+  auto first = service_->execQuery("Select * From Kestrava_Unit");
+  ASSERT_TRUE(first->next());
+  EXPECT_EQ(services_->enumerations(), 1u) << "the subscription's read was not taken";
+  service_->execQuery("Select * From Kestrava_Unit")->next();
+  EXPECT_EQ(services_->enumerations(), 2u) << "a second Select * took an old read";
+
+  SetUp();  // a new connection whose first call after the baseline is a method
+  watch("Kestrava_Unit", log.callback(), "60");
+  ASSERT_EQ(services_->enumerations(), 1u);
+  EXPECT_THROW(service_->execMethod("Kestrava_Unit='a.service'", "Stop"), ComError);
+  const size_t afterMethod = services_->enumerations();  // finding the instance may read
+  auto after = service_->execQuery("Select * From Kestrava_Unit");
+  after->next();
+  EXPECT_EQ(services_->enumerations(), afterMethod + 1)
+      << "a read from before the method was shown";
+}
+
 TEST_F(NotificationTest, RefusedSubscriptions) {
   auto numberOf = [&](const std::string& q) {
     try {
