@@ -12,6 +12,7 @@
 #include "app/MDIKestrava.h"
 #include "app/dlgConnect.h"
 #include "platform/MessageBox.h"
+#include "remote/LoopbackRelay.h"
 #include "server/ServerFixture.h"
 #include "views/Views.h"
 #include "views/services/frmServices.h"
@@ -124,6 +125,51 @@ TEST_F(ServerWindow, ARemoteViewBuildThenCronStoppedStartedPausedAndResumed) {
   act(*view, view->Resume, "active");
   EXPECT_EQ(cronCell(*view, state), "Running");
   EXPECT_TRUE(messages.empty());
+}
+
+// The network to the server dies after the view build, and the user presses Stop: the window
+// answers again within a minute, the blink and the refill run on, and nothing hangs after.
+TEST_F(ServerWindow, AfterTheNetworkDiedTheWindowAnswersAgain) {
+  const std::string port = std::getenv("KESTRAVA_TEST_SERVER_PORT");
+  remote::testing::LoopbackRelay relay(std::stoi(port));
+  main = std::make_unique<MDIKestrava>(
+      [&](const std::string& computer) {
+        return connectComputerWithSsh(computer, {"-o", "Port=" + std::to_string(relay.port()), "-o",
+                                                 "HostKeyAlias=[127.0.0.1]:" + port});
+      },
+      &makeViewWindow);
+  main->show();
+  main->Form_Load();
+  auto* dialog = qobject_cast<dlgConnect*>(main->connectDialog()->widget());
+  dialog->optRemote->click();
+  dialog->txtConnect->setText(QString::fromStdString(host_));
+  dialog->OKButton->click();
+  processEvents();
+  ASSERT_EQ(main->windowTitle(), "Done building information");
+  auto* view = qobject_cast<frmServices*>(main->existingView("frmServices"));
+  ASSERT_NE(view, nullptr);
+  auto items = view->lvwService->ListItems();
+  for (int i = 1; i <= items.Count(); ++i)
+    if (items.Item(i).Text() == "cron.service")
+      view->lvwService->selectionModel()->select(
+          view->lvwService->model().index(i - 1, 0),
+          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+
+  relay.blackHole();
+  auto start = std::chrono::steady_clock::now();
+  view->Stop->click();
+  const double stopSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(stopSeconds, 60.0) << "the window did not answer within a minute";
+  start = std::chrono::steady_clock::now();
+  for (int tick = 0; tick < 6 && view->Timer1->Enabled(); ++tick) {
+    view->Timer1->tick();
+    processEvents();
+  }
+  EXPECT_FALSE(view->Timer1->Enabled());
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0)
+      << "the refill waited again on the dead network";
+  EXPECT_TRUE(messages.empty()) << "a service action shows no message";
 }
 
 }  // namespace
