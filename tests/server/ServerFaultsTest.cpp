@@ -1,12 +1,18 @@
 // Faults on the far side of a real ssh: a mount on the booted server that stops answering, and
 // the network to the server dying under an open connection.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <iterator>
+#include <thread>
 
 #include "remote/LoopbackRelay.h"
 #include "server/ServerFixture.h"
@@ -27,23 +33,55 @@ class ServerFaults : public BootedServer {};
 // disk query over ssh answers within its bound, with that disk's sizes empty and every other
 // disk complete, and the next query does not wait for it again.
 TEST_F(ServerFaults, AHungMountOnTheServerCostsTheDiskQueryItsBoundOnce) {
-  const std::string root =
-      std::string("/proc/") + std::getenv("KESTRAVA_TEST_SERVER_PID") + "/root";
+  // The never-answering daemon runs here, in the server's mount namespace: it needs this side's
+  // /dev/fuse, whatever the server's own device rules allow.
+  const std::string pid = std::getenv("KESTRAVA_TEST_SERVER_PID");
+  const std::string root = "/proc/" + pid + "/root";
+  std::filesystem::create_directories(root + "/mnt/gone");
   std::filesystem::copy_file(KESTRAVA_HANGING_MOUNT_PROGRAM,
                              root + "/usr/local/bin/kestrava-hanging-mount",
                              std::filesystem::copy_options::overwrite_existing);
-  onServer(
-      "mkdir -p /mnt/gone && (setsid kestrava-hanging-mount /mnt/gone </dev/null >/dev/null "
-      "2>&1 & echo $! >/run/kestrava-hanging-mount.pid) && sleep 0.5 && "
-      "grep -q \" /mnt/gone \" /proc/mounts");
+  const std::string log = ::testing::TempDir() + "kestrava-hanging-mount.log";
+  const pid_t daemon = ::fork();
+  ASSERT_GE(daemon, 0);
+  if (daemon == 0) {
+    const int err = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (err >= 0) ::dup2(err, 2);
+    ::execlp("nsenter", "nsenter", "-t", pid.c_str(), "-m", "--",
+             "/usr/local/bin/kestrava-hanging-mount", "/mnt/gone", nullptr);
+    ::_exit(127);
+  }
   // Its daemon gone, every call waiting on the mount fails at once and the mount can go.
-  auto release = [this] {
-    onServer("kill $(cat /run/kestrava-hanging-mount.pid); sleep 0.2; umount -l /mnt/gone");
-  };
   struct Guard {
-    std::function<void()> f;
-    ~Guard() { f(); }
-  } guard{release};
+    pid_t daemon;
+    std::string pid;
+    ~Guard() {
+      if (daemon > 0) {
+        ::kill(daemon, SIGKILL);
+        ::waitpid(daemon, nullptr, 0);
+      }
+      const std::string line = "nsenter -t " + pid + " -m -p -- umount -l /mnt/gone 2>/dev/null";
+      (void)std::system(line.c_str());
+    }
+  } guard{daemon, pid};
+  auto mounted = [&] {
+    std::ifstream mountinfo("/proc/" + pid + "/mountinfo");
+    std::string line;
+    while (std::getline(mountinfo, line))
+      if (line.find(" /mnt/gone ") != std::string::npos) return true;
+    return false;
+  };
+  const auto deadline = Clock::now() + 10s;
+  while (!mounted() && Clock::now() < deadline) {
+    if (::waitpid(daemon, nullptr, WNOHANG) == daemon) {
+      guard.daemon = -1;
+      std::ifstream in(log);
+      FAIL() << "the hanging mount could not be made: "
+             << std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_TRUE(mounted()) << "the hanging mount did not appear on the server";
 
   auto server = connectComputer(as("admin"));
   auto ask = [&] {
