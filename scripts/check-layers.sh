@@ -7,17 +7,18 @@ set -euo pipefail
 src="${1:-$(cd "$(dirname "$0")/.." && pwd)/src}"
 
 declare -A may=(
+  [sys]=""
   [core]=""
   [viewtable]=""
-  [service]="core"
-  [remote]="core service"
-  [connect]="core service remote"
-  [agent]="core service remote connect"
-  [query]="core service remote connect"
+  [service]="sys core"
+  [remote]="sys core service"
+  [connect]="sys core service remote"
+  [agent]="sys core service remote connect"
+  [query]="sys core service remote connect"
   [platform]="core"
   [app]="core platform viewtable"
   [views]="core platform app viewtable"
-  [desktop]="core platform app views viewtable connect remote"
+  [desktop]="sys core platform app views viewtable connect remote"
 )
 
 status=0

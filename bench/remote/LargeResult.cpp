@@ -18,8 +18,8 @@
 
 #include "remote/AgentSession.h"
 #include "remote/RemoteConnection.h"
-#include "remote/UniqueFd.h"
 #include "service/LocalService.h"
+#include "sys/UniqueFd.h"
 
 extern char** environ;
 
@@ -65,7 +65,7 @@ class SocketTransport final : public remote::Transport {
   std::string endReason(const std::string&) override { return "the agent ended"; }
 
  private:
-  remote::UniqueFd fd_;
+  sys::UniqueFd fd_;
 };
 
 // Peak resident memory of a process in MiB, from /proc.

@@ -20,7 +20,7 @@
 #include "remote/AgentSession.h"
 #include "remote/LoopbackRelay.h"
 #include "remote/RemoteConnection.h"
-#include "remote/UniqueFd.h"
+#include "sys/UniqueFd.h"
 
 namespace kestrava {
 namespace {
@@ -226,7 +226,7 @@ class PairTransport final : public remote::Transport {
   std::string endReason(const std::string&) override { return "ended"; }
 
  private:
-  remote::UniqueFd fd_;
+  sys::UniqueFd fd_;
 };
 
 void BM_Objects1000_Direct(benchmark::State& state) {
@@ -241,7 +241,7 @@ BENCHMARK(BM_Objects1000_Direct)->Unit(benchmark::kMillisecond);
 void BM_Objects1000_OverProtocol(benchmark::State& state) {
   int fds[2];
   ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds);
-  remote::UniqueFd agentEnd(fds[1]);
+  sys::UniqueFd agentEnd(fds[1]);
   std::thread agent([&] {
     remote::AgentSession session(agentEnd.get(), agentEnd.get(),
                                  [] { return std::make_unique<BenchService>(1000); });

@@ -20,25 +20,26 @@
 #include "service/linux/Meminfo.h"
 #include "service/linux/MountInfo.h"
 #include "service/linux/ProcIo.h"
-#include "service/linux/ProcStat.h"
 #include "service/linux/ProcStatus.h"
 #include "service/linux/Smbios.h"
-#include "service/linux/Utf8Text.h"
+#include "sys/ProcStat.h"
+#include "sys/Utf8.h"
 
 namespace {
 
 using namespace kestrava::service::linuxsys;
+namespace sys = kestrava::sys;
 
 void check(bool ok) {
   if (!ok) std::abort();
 }
 
 void fuzzProcStat(std::string_view in) {
-  auto s = parseProcStat(in);
+  auto s = sys::parseProcStat(in);
   if (!s) return;
   check(in.find(s->comm) != std::string_view::npos);
-  std::string name = validUtf8(s->comm);
-  check(validUtf8(name) == name);
+  std::string name = sys::validUtf8(s->comm);
+  check(sys::validUtf8(name) == name);
 }
 
 void fuzzMountInfo(std::string_view in) {
@@ -75,7 +76,7 @@ void fuzzKeyValueFiles(std::string_view in) {
 }
 
 void fuzzBinary(std::string_view in) {
-  for (const auto& s : parseUtmp(in)) check(validUtf8(s.user) == s.user);
+  for (const auto& s : parseUtmp(in)) check(sys::validUtf8(s.user) == s.user);
   journalEntries(in);
   classifyLog("x.log", in);
   std::optional<std::string> structure{std::string(in)};
@@ -83,8 +84,8 @@ void fuzzBinary(std::string_view in) {
 }
 
 void fuzzUtf8AndTimes(std::string_view in) {
-  std::string out = validUtf8(in);
-  check(validUtf8(out) == out);
+  std::string out = sys::validUtf8(in);
+  check(sys::validUtf8(out) == out);
   if (in.size() >= 14) {
     int64_t secs = 0;
     int32_t micros = 0;

@@ -4,12 +4,12 @@
 #include "app/frmAbout.h"
 #include "connect/Connector.h"
 #include "platform/Layout.h"
-#include "remote/ChildCleanup.h"
+#include "sys/ChildCleanup.h"
 #include "views/Views.h"
 
 int main(int argc, char** argv) {
   // Every ssh the window starts ends with it, however it ends.
-  kestrava::remote::endChildrenOnEveryExit();
+  kestrava::sys::endChildrenOnEveryExit();
   QApplication app(argc, argv);
   QApplication::setApplicationName("Kestrava");
   QApplication::setApplicationVersion(KESTRAVA_VERSION_STRING);

@@ -2,13 +2,13 @@
 
 #include <cstdio>
 
-#include "service/Utf8.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::query {
 
 namespace {
-using service::decodeUtf8;
-using service::isInvalidByte;
+using sys::decodeUtf8;
+using sys::isInvalidByte;
 
 bool inRange(char32_t c, char32_t first, char32_t last) {
   return c >= first && c <= last;
@@ -58,29 +58,13 @@ void appendEscaped(std::string& out, char32_t c) {
   }
 }
 
-// Copies text as valid UTF-8, escaping control characters when asked.
-std::string cleaned(std::string_view text, bool escapeControls) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t pos = 0; pos < text.size();) {
-    const char32_t c = decodeUtf8(text, pos);
-    if (isInvalidByte(c))
-      service::appendUtf8(out, service::kReplacementCharacter);
-    else if (escapeControls && isUnsafeOnTerminal(c))
-      appendEscaped(out, c);
-    else
-      service::appendUtf8(out, c);
-  }
-  return out;
-}
-
 std::string render(const Value& value, bool escapeControls, bool nested) {
   switch (value.kind()) {
     case Value::Kind::Empty:
     case Value::Kind::Null:
       return nested ? "<null>" : "";
     case Value::Kind::Text:
-      return cleaned(value.asText(), escapeControls);
+      return escapeControls ? terminalText(value.asText()) : sys::validUtf8(value.asText());
     case Value::Kind::Array: {
       std::string out = "{";
       const auto& items = value.asArray();
@@ -96,12 +80,19 @@ std::string render(const Value& value, bool escapeControls, bool nested) {
 }
 }  // namespace
 
-std::string validUtf8(std::string_view text) {
-  return cleaned(text, false);
-}
-
 std::string terminalText(std::string_view text) {
-  return cleaned(text, true);
+  std::string out;
+  out.reserve(text.size());
+  for (size_t pos = 0; pos < text.size();) {
+    const char32_t c = decodeUtf8(text, pos);
+    if (isInvalidByte(c))
+      sys::appendUtf8(out, sys::kReplacementCharacter);
+    else if (isUnsafeOnTerminal(c))
+      appendEscaped(out, c);
+    else
+      sys::appendUtf8(out, c);
+  }
+  return out;
 }
 
 std::string cellTextNullAsBlank(const Value& value) {

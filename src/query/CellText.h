@@ -7,9 +7,6 @@
 
 namespace kestrava::query {
 
-// Text as valid UTF-8: every byte that starts no valid sequence becomes U+FFFD.
-std::string validUtf8(std::string_view text);
-
 // Text as it may reach a terminal: the one rule for every text from another computer (names,
 // values, errors). Valid UTF-8; control characters shown as \n, \t, \xHH; line separators and
 // bidirectional overrides as \uHHHH.

@@ -14,8 +14,8 @@
 #include <system_error>
 
 #include "core/ClassSchema.h"
-#include "remote/ChildProcess.h"
 #include "remote/FdIo.h"
+#include "remote/SshTransport.h"
 
 namespace kestrava::query {
 
@@ -30,9 +30,9 @@ struct SshReport {
 // ssh -G -v: the configuration ssh would use for the computer, and its account of the files it
 // read. Bounded; nullopt when ssh could not be asked.
 std::optional<SshReport> askSsh(const std::string& computer, const std::string& sshProgram) {
-  std::optional<remote::ChildProcess> ssh;
+  std::optional<sys::ChildProcess> ssh;
   try {
-    ssh.emplace(std::vector<std::string>{sshProgram, "-G", "-v", "--", computer});
+    ssh.emplace(remote::startSsh({sshProgram, "-G", "-v", "--", computer}));
   } catch (const std::system_error&) {
     return std::nullopt;
   }

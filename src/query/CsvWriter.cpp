@@ -1,6 +1,7 @@
 #include "query/CsvWriter.h"
 
 #include "query/CellText.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::query {
 
@@ -28,7 +29,7 @@ void CsvWriter::write(const ManagementObject& object) {
   if (!schema_) {
     schema_ = object.schema();
     std::vector<std::string> header;
-    for (const auto& name : schema_->properties()) header.push_back(validUtf8(name));
+    for (const auto& name : schema_->properties()) header.push_back(sys::validUtf8(name));
     writeRow(header, out_);
   }
   std::vector<std::string> fields(schema_->size());

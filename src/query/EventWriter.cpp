@@ -6,6 +6,7 @@
 #include "query/CellText.h"
 #include "query/CsvWriter.h"
 #include "query/Json.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::query {
 
@@ -34,7 +35,7 @@ std::vector<Change> changesOf(const EventObject& event, bool forCsv) {
     if (now == before) continue;
     const std::string& name = schema->properties()[i];
     if (forCsv)
-      changes.push_back({validUtf8(name), plainText(before), plainText(now)});
+      changes.push_back({sys::validUtf8(name), plainText(before), plainText(now)});
     else
       changes.push_back({terminalText(name), shown(before), shown(now)});
   }
@@ -59,10 +60,10 @@ void EventWriter::write(const EventObject& event, std::string_view time,
     if (!namesComputer_) row.erase(row.begin() + 1);
     if (!headerWritten_) CsvWriter::writeRow(row, out_);
     headerWritten_ = true;
-    row[0] = validUtf8(time);
-    if (namesComputer_) row[1] = validUtf8(computer);
+    row[0] = sys::validUtf8(time);
+    if (namesComputer_) row[1] = sys::validUtf8(computer);
     const size_t at = namesComputer_ ? 2 : 1;
-    row[at] = validUtf8(path);
+    row[at] = sys::validUtf8(path);
     for (const auto& c : changesOf(event, true)) {
       row[at + 1] = c.property;
       row[at + 2] = c.previous;

@@ -2,12 +2,12 @@
 
 #include <cmath>
 
-#include "query/CellText.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::query {
 
 Json jsonText(std::string_view text) {
-  return validUtf8(text);
+  return sys::validUtf8(text);
 }
 
 Json jsonValue(const Value& value) {
@@ -36,7 +36,7 @@ Json jsonObject(const ManagementObject& object) {
   Json members = Json::object();
   if (const auto& schema = object.schema())
     for (size_t i = 0; i < schema->size(); ++i)
-      members[validUtf8(schema->properties()[i])] = jsonValue(object.at(i));
+      members[sys::validUtf8(schema->properties()[i])] = jsonValue(object.at(i));
   return members;
 }
 

@@ -14,7 +14,7 @@
 #include "query/FdOutputBuffer.h"
 #include "query/HostList.h"
 #include "query/QueryTool.h"
-#include "remote/ChildCleanup.h"
+#include "sys/ChildCleanup.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ bool keepOpen(int fd) {
 int main(int argc, char** argv) {
   using kestrava::query::CommandLine;
   // Every ssh this program starts ends with it, however it ends.
-  kestrava::remote::endChildrenOnEveryExit();
+  kestrava::sys::endChildrenOnEveryExit();
   const bool stdoutOpen = keepOpen(STDOUT_FILENO);
   keepOpen(STDIN_FILENO);
   keepOpen(STDERR_FILENO);

@@ -18,7 +18,7 @@
 #include "remote/RemoteLimits.h"
 #include "remote/SchemaTable.h"
 #include "remote/Transport.h"
-#include "remote/UniqueFd.h"
+#include "sys/UniqueFd.h"
 
 namespace kestrava::remote {
 
@@ -120,9 +120,9 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   const std::string computer_;
   const RemoteLimits limits_;
   std::unique_ptr<Transport> transport_;
-  UniqueFd wakeRead_, wakeWrite_;      // the reader is to stop
-  UniqueFd resumeRead_, resumeWrite_;  // the reader is to look again whether it may read
-  std::mutex readerMutex_;             // guards reader_'s end
+  sys::UniqueFd wakeRead_, wakeWrite_;      // the reader is to stop
+  sys::UniqueFd resumeRead_, resumeWrite_;  // the reader is to look again whether it may read
+  std::mutex readerMutex_;                  // guards reader_'s end
   std::thread reader_;
   std::atomic<std::thread::id> readerId_;
 

@@ -12,7 +12,17 @@ constexpr auto kExitWait = std::chrono::milliseconds(3000);
 // ssh itself ends a session whose server has not answered for about 20 s, even while idle.
 constexpr const char* kServerAliveInterval = "ServerAliveInterval=5";
 constexpr const char* kServerAliveCountMax = "ServerAliveCountMax=3";
+constexpr auto kGrace = std::chrono::milliseconds(1000);
 }  // namespace
+
+sys::ChildProcess startSsh(const std::vector<std::string>& argv) {
+  sys::ChildProcess::Options options;
+  options.searchPath = true;
+  options.ownSession = true;
+  options.piped = true;
+  options.grace = kGrace;
+  return sys::ChildProcess(argv, options);
+}
 
 SshTransport::SshTransport(const std::string& computer, const std::string& sshProgram,
                            const std::vector<std::string>& sshOptions)
@@ -23,7 +33,7 @@ SshTransport::SshTransport(const std::string& computer, const std::string& sshPr
   argv.insert(argv.end(), sshOptions.begin(), sshOptions.end());
   argv.insert(argv.end(), {"--", computer, "kestrava-agent"});
   try {
-    child_ = std::make_unique<ChildProcess>(argv);
+    child_ = std::make_unique<sys::ChildProcess>(startSsh(argv));
   } catch (const std::system_error& e) {
     throw sshNotStarted(computer, e.code().value());
   }

@@ -3,10 +3,16 @@
 #include <memory>
 #include <string>
 
-#include "remote/ChildProcess.h"
 #include "remote/Transport.h"
+#include "sys/ChildProcess.h"
 
 namespace kestrava::remote {
+
+// ssh as every connection and kestrava-query run it: looked up on PATH, in a session of its own
+// (so it never reads a terminal), its standard input and output on stdio() and its error output
+// on stderrFd(); given a second to end once our ends close, and another after SIGTERM.
+// Throws std::system_error carrying errno when it cannot be started.
+sys::ChildProcess startSsh(const std::vector<std::string>& argv);
 
 // The stream to kestrava-agent on another computer, through the system's ssh found on PATH:
 //   ssh -T -o BatchMode=yes -o ServerAliveInterval=5 -o ServerAliveCountMax=3 [OPTIONS] -- NAME
@@ -30,7 +36,7 @@ class SshTransport final : public Transport {
 
  private:
   std::string computer_;
-  std::unique_ptr<ChildProcess> child_;
+  std::unique_ptr<sys::ChildProcess> child_;
 };
 
 }  // namespace kestrava::remote

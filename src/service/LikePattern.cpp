@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
+#include "service/CaseFold.h"
 #include "service/ServiceErrors.h"
-#include "service/Utf8.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service {
 
@@ -26,7 +27,7 @@ LikePattern::LikePattern(std::string_view pattern) {
     } else if (c == '[') {
       pos = compileSet(pattern, pos + 1, e);
     } else {
-      const char32_t literal = foldCase(decodeUtf8(pattern, pos));
+      const char32_t literal = foldCase(sys::decodeUtf8(pattern, pos));
       e.firstRange = ranges_.size();
       e.rangeCount = 1;
       ranges_.push_back({literal, literal});
@@ -51,11 +52,11 @@ size_t LikePattern::compileSet(std::string_view pattern, size_t pos, Element& e)
   bool first = true;
   while (pos < pattern.size() && (pattern[pos] != ']' || first)) {
     first = false;
-    const char32_t low = foldCase(decodeUtf8(pattern, pos));
+    const char32_t low = foldCase(sys::decodeUtf8(pattern, pos));
     char32_t high = low;
     if (pos + 1 < pattern.size() && pattern[pos] == '-' && pattern[pos + 1] != ']') {
       ++pos;
-      high = foldCase(decodeUtf8(pattern, pos));
+      high = foldCase(sys::decodeUtf8(pattern, pos));
       if (high < low) throw invalidQuery();
     }
     ranges_.push_back({low, high});
@@ -121,7 +122,7 @@ const uint64_t* LikePattern::maskOf(const Segment& s, char32_t c) const {
 bool LikePattern::matchesAt(const Segment& s, std::string_view text, size_t& pos) const {
   for (size_t i = 0; i < s.length; ++i) {
     if (pos >= text.size()) return false;
-    const uint64_t* mask = maskOf(s, foldCase(decodeUtf8(text, pos)));
+    const uint64_t* mask = maskOf(s, foldCase(sys::decodeUtf8(text, pos)));
     if (!(mask[i / kWordBits] >> (i % kWordBits) & 1)) return false;
   }
   return true;
@@ -136,7 +137,7 @@ bool LikePattern::findIn(const Segment& s, std::string_view text, size_t& pos, b
   const size_t lastWord = (s.length - 1) / kWordBits;
   const uint64_t lastBit = uint64_t{1} << ((s.length - 1) % kWordBits);
   while (pos < text.size()) {
-    const uint64_t* mask = maskOf(s, foldCase(decodeUtf8(text, pos)));
+    const uint64_t* mask = maskOf(s, foldCase(sys::decodeUtf8(text, pos)));
     uint64_t carry = 1;  // a match may begin at every character
     for (size_t w = 0; w < s.words; ++w) {
       const uint64_t before = state[w];

@@ -4,8 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "service/CaseFold.h"
 #include "service/ServiceErrors.h"
-#include "service/Utf8.h"
 
 namespace kestrava::service {
 

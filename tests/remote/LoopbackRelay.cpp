@@ -29,8 +29,8 @@ sockaddr_in loopback(int port) {
   return address;
 }
 
-UniqueFd tcpSocket() {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+sys::UniqueFd tcpSocket() {
+  sys::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd) throw std::runtime_error("the relay could not make a socket");
   int on = 1;
   ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -48,7 +48,7 @@ struct Direction {
 };
 
 struct Link {
-  UniqueFd client, server;
+  sys::UniqueFd client, server;
   Direction up{-1, -1}, down{-1, -1};
 };
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "remote/UniqueFd.h"
+#include "sys/UniqueFd.h"
 
 namespace kestrava::remote::testing {
 
@@ -27,8 +27,8 @@ class LoopbackRelay {
 
   int serverPort_;
   std::chrono::milliseconds delay_;
-  UniqueFd listener_;
-  UniqueFd stopRead_, stopWrite_;
+  sys::UniqueFd listener_;
+  sys::UniqueFd stopRead_, stopWrite_;
   int port_ = 0;
   std::atomic<bool> hole_{false};
   std::thread thread_;

@@ -81,7 +81,7 @@ bool has(const std::string& text, const std::string& part) {
 [[noreturn]] void clientReceives(const std::string& bytes, size_t extra, const char* says) {
   mapLargeBlocksOneByOne();
   SocketPair pair;
-  UniqueFd agentEnd = std::move(pair.agent);
+  sys::UniqueFd agentEnd = std::move(pair.agent);
   writeBytes(agentEnd.get(), kAgentHello + frame("ready 0\na0:"));
   RemoteConnection connection(std::make_unique<SocketTransport>(std::move(pair.client)), "far");
   testing::Latch limited;

@@ -11,21 +11,21 @@
 #include "core/Connection.h"
 #include "remote/AgentSession.h"
 #include "remote/Transport.h"
-#include "remote/UniqueFd.h"
+#include "sys/UniqueFd.h"
 
 namespace kestrava::remote::testing {
 
 // A connected socket pair: one end for the client under test, one for whatever plays the agent.
 struct SocketPair {
   SocketPair();
-  UniqueFd client;
-  UniqueFd agent;
+  sys::UniqueFd client;
+  sys::UniqueFd agent;
 };
 
 // A transport over one socket, with no carrier process: its end is described plainly.
 class SocketTransport final : public Transport {
  public:
-  explicit SocketTransport(UniqueFd fd) : fd_(std::move(fd)) {}
+  explicit SocketTransport(sys::UniqueFd fd) : fd_(std::move(fd)) {}
   int inputFd() const override { return fd_.get(); }
   int outputFd() const override { return fd_.get(); }
   ComError endedBeforeHello(const std::string&) override {
@@ -34,7 +34,7 @@ class SocketTransport final : public Transport {
   std::string endReason(const std::string&) override { return "the test agent closed its end"; }
 
  private:
-  UniqueFd fd_;
+  sys::UniqueFd fd_;
 };
 
 // An AgentSession on its own thread, serving a connection that the opener makes; the far end of

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "remote/ChildProcess.h"
 #include "remote/ConnectErrors.h"
 #include "remote/RemoteConnection.h"
 #include "remote/RemoteTestSupport.h"
+#include "remote/SshTransport.h"
 
 namespace kestrava::remote {
 namespace {
@@ -205,7 +205,7 @@ TEST_F(FakePrograms, AChildIsRunWithoutAShellAndReaped) {
   auto echo = program("echo-args", "for a in \"$@\"; do printf '[%s]' \"$a\"; done; echo oops >&2");
   pid_t pid;
   {
-    ChildProcess child({echo, "-T", "a b", "$(id)"});
+    sys::ChildProcess child = startSsh({echo, "-T", "a b", "$(id)"});
     pid = child.pid();
     EXPECT_EQ(testing::readToEnd(child.stdio()), "[-T][a b][$(id)]");
     EXPECT_EQ(testing::readToEnd(child.stderrFd()), "oops\n");
@@ -222,7 +222,7 @@ TEST_F(FakePrograms, AChildThatIgnoresItsEndIsKilledAndReaped) {
   pid_t pid;
   auto started = std::chrono::steady_clock::now();
   {
-    ChildProcess child({stubborn});
+    sys::ChildProcess child = startSsh({stubborn});
     pid = child.pid();
   }
   EXPECT_FALSE(testing::processExists(pid)) << "no zombie";
@@ -233,8 +233,8 @@ TEST_F(FakePrograms, AChildThatIgnoresItsEndIsKilledAndReaped) {
 TEST_F(FakePrograms, AChildInheritsNoneOfTheDescriptorsOfAnotherConnection) {
   auto lister = program("list-fds", "ls /proc/$$/fd");
   auto sleeper = program("sleeper", "exec sleep 5");
-  ChildProcess first({sleeper});
-  ChildProcess second({lister});
+  sys::ChildProcess first = startSsh({sleeper});
+  sys::ChildProcess second = startSsh({lister});
   std::string fds = testing::readToEnd(second.stdio());
   std::set<std::string> listed;
   std::istringstream in(fds);

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 
 #include "service/linux/FileAccess.h"
-#include "service/linux/Utf8Text.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service::linuxsys {
 
@@ -28,7 +28,7 @@ std::map<std::string, std::string, std::less<>> readLinks(const std::string& dir
     auto target = readLinkAt(::dirfd(d.get()), e->d_name);
     if (!target) continue;
     std::string name = decode ? decodeUdevEscapes(e->d_name) : std::string(e->d_name);
-    out.emplace(baseName(*target), validUtf8(name));
+    out.emplace(baseName(*target), sys::validUtf8(name));
   }
   return out;
 }

@@ -7,7 +7,7 @@
 #include "service/linux/FileAccess.h"
 #include "service/linux/Smbios.h"
 #include "service/linux/SystemFacts.h"
-#include "service/linux/Utf8Text.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service::linuxsys {
 
@@ -33,7 +33,7 @@ Value model(SystemFacts& f) {
   std::string name = f.dmi("product_name");
   if (name.empty()) {  // device-tree machines name their board here
     auto dt = readFile(joinPath(f.root().sys, "firmware/devicetree/base/model"), 4096);
-    if (dt) name = validUtf8(trimSpace(std::string_view(dt->c_str())));
+    if (dt) name = sys::validUtf8(trimSpace(std::string_view(dt->c_str())));
   }
   return nonEmptyTextOrNull(name);
 }
@@ -62,7 +62,7 @@ constexpr auto kProperties = std::to_array<P>({
     {"Domain",
      [](SystemFacts& f) {
        auto nis = readFile(joinPath(f.root().proc, "sys/kernel/domainname"), 256);
-       return textOrNull(hostDomain(f.host().hostname, nis ? validUtf8(trimSpace(*nis)) : ""));
+       return textOrNull(hostDomain(f.host().hostname, nis ? sys::validUtf8(trimSpace(*nis)) : ""));
      }},
     {"DomainRole", [](SystemFacts&) { return nullValue(); }},
     {"FrontPanelResetStatus", [](SystemFacts& f) { return securityStatus(f, 0); }},

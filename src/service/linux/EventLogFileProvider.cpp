@@ -9,7 +9,7 @@
 #include <array>
 #include <map>
 
-#include "service/Utf8.h"
+#include "service/CaseFold.h"
 #include "service/linux/CimDateTime.h"
 #include "service/linux/FileAccess.h"
 #include "service/linux/HostInfo.h"
@@ -18,7 +18,7 @@
 #include "service/linux/MountGuard.h"
 #include "service/linux/MountInfo.h"
 #include "service/linux/PropertyTable.h"
-#include "service/linux/Utf8Text.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service::linuxsys {
 
@@ -33,7 +33,7 @@ struct LogContext {
 
 // The open file and its first bytes, read once for the kind and the record count.
 struct FileHead {
-  UniqueFd fd;
+  sys::UniqueFd fd;
   std::string bytes;
 };
 
@@ -64,7 +64,7 @@ struct LogRecord {
   FileHead* fileHead() {
     auto& h = head.get([&]() -> std::optional<FileHead> {
       if (!progress) return std::nullopt;
-      UniqueFd fd = openAt(AT_FDCWD, path.c_str(), O_NOFOLLOW | O_NONBLOCK);
+      sys::UniqueFd fd = openAt(AT_FDCWD, path.c_str(), O_NOFOLLOW | O_NONBLOCK);
       if (!fd) return std::nullopt;  // a log the user may not read
       std::string bytes(4096, '\0');
       ssize_t n = ::pread(fd.get(), bytes.data(), bytes.size(), 0);
@@ -133,7 +133,7 @@ const MountEntry* LogRecord::containingMount() {
 using P = PropertySpec<LogRecord>;
 
 Value fullPath(LogRecord& r) {
-  return Value::text(validUtf8(r.path));
+  return Value::text(sys::validUtf8(r.path));
 }
 
 Value fileTime(LogRecord& r, struct statx_timestamp statx::*field, unsigned needMask = 0) {
@@ -181,18 +181,18 @@ constexpr auto kProperties = std::to_array<P>({
     {"Drive",
      [](LogRecord& r) {
        const MountEntry* m = r.containingMount();
-       return m ? Value::text(validUtf8(m->mountPoint)) : Value::null();
+       return m ? Value::text(sys::validUtf8(m->mountPoint)) : Value::null();
      }},
     {"EightDotThreeFileName", [](LogRecord&) { return nullValue(); }},
     {"Encrypted", [](LogRecord& r) { return attribute(r, STATX_ATTR_ENCRYPTED); }},
     {"EncryptionMethod", [](LogRecord&) { return nullValue(); }},
-    {"Extension", [](LogRecord& r) { return Value::text(validUtf8(logExtension(r.rel))); }},
+    {"Extension", [](LogRecord& r) { return Value::text(sys::validUtf8(logExtension(r.rel))); }},
     {"FileName",
      [](LogRecord& r) {
        std::string_view base = baseName(r.rel);
        std::string_view ext = logExtension(r.rel);
        return Value::text(
-           validUtf8(ext.empty() ? base : base.substr(0, base.size() - ext.size() - 1)));
+           sys::validUtf8(ext.empty() ? base : base.substr(0, base.size() - ext.size() - 1)));
      }},
     {"FileSize",
      [](LogRecord& r) {
@@ -210,14 +210,14 @@ constexpr auto kProperties = std::to_array<P>({
     {"FSName",
      [](LogRecord& r) {
        const MountEntry* m = r.containingMount();
-       return m ? Value::text(validUtf8(m->fsType)) : Value::null();
+       return m ? Value::text(sys::validUtf8(m->fsType)) : Value::null();
      }},
     {"Hidden", [](LogRecord& r) { return Value::boolean(baseName(r.rel).starts_with('.')); }},
     {"InstallDate", [](LogRecord&) { return nullValue(); }},
     {"InUseCount", [](LogRecord&) { return nullValue(); }},
     {"LastAccessed", [](LogRecord& r) { return fileTime(r, &statx::stx_atime); }},
     {"LastModified", [](LogRecord& r) { return fileTime(r, &statx::stx_mtime); }},
-    {"LogFileName", [](LogRecord& r) { return Value::text(validUtf8(r.key)); }},
+    {"LogFileName", [](LogRecord& r) { return Value::text(sys::validUtf8(r.key)); }},
     {"Manufacturer", [](LogRecord&) { return nullValue(); }},
     {"MaxFileSize", [](LogRecord&) { return nullValue(); }},
     {"Name", fullPath},
@@ -225,7 +225,9 @@ constexpr auto kProperties = std::to_array<P>({
     {"OverWriteOutDated", [](LogRecord&) { return nullValue(); }},
     {"OverWritePolicy", [](LogRecord&) { return nullValue(); }},
     {"Path",
-     [](LogRecord& r) { return Value::text(validUtf8(r.path.substr(0, r.path.rfind('/') + 1))); }},
+     [](LogRecord& r) {
+       return Value::text(sys::validUtf8(r.path.substr(0, r.path.rfind('/') + 1)));
+     }},
     {"Readable", [](LogRecord& r) { return access(r, R_OK); }},
     {"Sources", [](LogRecord&) { return nullValue(); }},
     {"Status", [](LogRecord&) { return nullValue(); }},

@@ -9,12 +9,12 @@
 
 namespace kestrava::service::linuxsys {
 
-UniqueFd openAt(int dirFd, const char* path, int flags) {
+sys::UniqueFd openAt(int dirFd, const char* path, int flags) {
   int fd;
   do {
     fd = ::openat(dirFd, path, flags | O_RDONLY | O_CLOEXEC | O_NOCTTY);
   } while (fd < 0 && errno == EINTR);
-  return UniqueFd(fd);
+  return sys::UniqueFd(fd);
 }
 
 namespace {
@@ -29,7 +29,7 @@ ptrdiff_t readOnce(int fd, char* buf, size_t cap) {
 }  // namespace
 
 ptrdiff_t readAt(int dirFd, const char* name, char* buf, size_t cap) {
-  UniqueFd fd = openAt(dirFd, name);
+  sys::UniqueFd fd = openAt(dirFd, name);
   if (!fd) return -1;
   // The per-process files read here (stat, status, io) are made whole before the first read is
   // answered, so one read of a large enough buffer holds all of them and the read that would
@@ -39,7 +39,7 @@ ptrdiff_t readAt(int dirFd, const char* name, char* buf, size_t cap) {
 }
 
 std::optional<std::string> readFileAt(int dirFd, const char* name, size_t limit) {
-  UniqueFd fd = openAt(dirFd, name);
+  sys::UniqueFd fd = openAt(dirFd, name);
   if (!fd) return std::nullopt;
   // A short read is no end of file: /proc's record files hand out about one page per read, and
   // a pipe what has been written so far. Only a read that returns 0 ends the file.
@@ -84,7 +84,7 @@ DirPtr openDir(const std::string& path) {
   return openDirFd(openAt(AT_FDCWD, path.c_str(), O_DIRECTORY));
 }
 
-DirPtr openDirFd(UniqueFd fd) {
+DirPtr openDirFd(sys::UniqueFd fd) {
   if (!fd) return nullptr;
   DIR* d = ::fdopendir(fd.get());
   if (!d) return nullptr;

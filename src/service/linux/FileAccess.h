@@ -9,12 +9,12 @@
 #include <string>
 #include <string_view>
 
-#include "service/linux/UniqueFd.h"
+#include "sys/UniqueFd.h"
 
 namespace kestrava::service::linuxsys {
 
 // Opens a path relative to a directory descriptor (AT_FDCWD for plain paths), close-on-exec.
-UniqueFd openAt(int dirFd, const char* path, int flags = 0);
+sys::UniqueFd openAt(int dirFd, const char* path, int flags = 0);
 
 // Reads a small file that arrives whole in one read (a process's stat, status or io) into buf
 // (at most cap bytes); the byte count, or -1 when the file cannot be opened or read. A count
@@ -39,7 +39,7 @@ struct DirCloser {
 using DirPtr = std::unique_ptr<DIR, DirCloser>;
 DirPtr openDir(const std::string& path);
 // Takes ownership of fd on success (fdopendir), closes it on failure.
-DirPtr openDirFd(UniqueFd fd);
+DirPtr openDirFd(sys::UniqueFd fd);
 
 // Text helpers for the line formats of /proc, /sys and /etc.
 std::string_view trimSpace(std::string_view s);

@@ -4,7 +4,7 @@
 
 #include "service/linux/EnvFile.h"
 #include "service/linux/FileAccess.h"
-#include "service/linux/Utf8Text.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service::linuxsys {
 
@@ -13,7 +13,7 @@ HostInfo HostInfo::read(const SystemRoot& root) {
   struct utsname u {};
   if (!root.uname || root.uname(&u) != 0) return h;
   auto field = [](const char* f, size_t n) {
-    return validUtf8(std::string_view(f, ::strnlen(f, n)));
+    return sys::validUtf8(std::string_view(f, ::strnlen(f, n)));
   };
   h.hostname = field(u.nodename, sizeof u.nodename);
   h.release = field(u.release, sizeof u.release);
@@ -28,7 +28,7 @@ std::map<std::string, std::string, std::less<>> readOsRelease(const SystemRoot& 
   if (!text) text = readFile(joinPath(root.etc, "../usr/lib/os-release"), 64 * 1024);
   if (!text) return {};
   auto values = parseEnvFile(*text);
-  for (auto& [k, v] : values) v = validUtf8(v);
+  for (auto& [k, v] : values) v = sys::validUtf8(v);
   return values;
 }
 

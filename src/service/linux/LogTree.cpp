@@ -28,7 +28,7 @@ bool isType(int dirFd, const dirent* e, unsigned char type, mode_t mode) {
          (st.st_mode & S_IFMT) == mode;
 }
 
-void scanDir(UniqueFd dirFd, const std::string& prefix, int depth, Scan& scan) {
+void scanDir(sys::UniqueFd dirFd, const std::string& prefix, int depth, Scan& scan) {
   DirPtr dir = openDirFd(std::move(dirFd));
   if (!dir) return;  // unreadable: the user may not list it
   while (scan.files.size() < scan.maxFiles && !scan.stopped) {

@@ -11,7 +11,7 @@
 #include "service/linux/FileSystemKinds.h"
 #include "service/linux/HostInfo.h"
 #include "service/linux/PropertyTable.h"
-#include "service/linux/Utf8Text.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service::linuxsys {
 
@@ -61,7 +61,7 @@ int64_t DiskRecord::readDriveType() {
 using P = PropertySpec<DiskRecord>;
 
 Value mountPoint(DiskRecord& r) {
-  return Value::text(validUtf8(r.mount.mountPoint));
+  return Value::text(sys::validUtf8(r.mount.mountPoint));
 }
 
 template <class F>
@@ -121,7 +121,7 @@ constexpr auto kProperties = std::to_array<P>({
     {"ErrorCleared", [](DiskRecord&) { return nullValue(); }},
     {"ErrorDescription", [](DiskRecord&) { return nullValue(); }},
     {"ErrorMethodology", [](DiskRecord&) { return nullValue(); }},
-    {"FileSystem", [](DiskRecord& r) { return Value::text(validUtf8(r.mount.fsType)); }},
+    {"FileSystem", [](DiskRecord& r) { return Value::text(sys::validUtf8(r.mount.fsType)); }},
     {"FreeSpace",
      [](DiskRecord& r) {
        return fromStat(r, [](const struct statvfs& s) {
@@ -151,7 +151,7 @@ constexpr auto kProperties = std::to_array<P>({
     {"PowerManagementSupported", [](DiskRecord&) { return nullValue(); }},
     {"ProviderName",
      [](DiskRecord& r) {
-       return isNetworkFileSystem(r.mount.fsType) ? Value::text(validUtf8(r.mount.source))
+       return isNetworkFileSystem(r.mount.fsType) ? Value::text(sys::validUtf8(r.mount.source))
                                                   : Value::null();
      }},
     {"Purpose", [](DiskRecord&) { return nullValue(); }},

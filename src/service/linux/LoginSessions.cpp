@@ -5,13 +5,13 @@
 #include <cstring>
 
 #include "service/linux/FileAccess.h"
-#include "service/linux/Utf8Text.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service::linuxsys {
 
 namespace {
 std::string fixedField(const char* field, size_t size) {
-  return validUtf8(std::string_view(field, ::strnlen(field, size)));
+  return sys::validUtf8(std::string_view(field, ::strnlen(field, size)));
 }
 }  // namespace
 

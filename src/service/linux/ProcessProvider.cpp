@@ -14,7 +14,7 @@
 #include "service/linux/FileAccess.h"
 #include "service/linux/ProcessRecord.h"
 #include "service/linux/PropertyTable.h"
-#include "service/linux/Utf8Text.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service::linuxsys {
 
@@ -22,8 +22,8 @@ namespace {
 using P = PropertySpec<ProcessRecord>;
 
 // Clock ticks as the class's 100-nanosecond units.
-Value ticksAs100ns(ProcessRecord& r, uint64_t ProcStat::*field) {
-  const ProcStat* s = r.stat();
+Value ticksAs100ns(ProcessRecord& r, uint64_t sys::ProcStat::*field) {
+  const sys::ProcStat* s = r.stat();
   if (!s) return Value::null();
   const uint64_t hz = static_cast<uint64_t>(r.context().root().clockTicksPerSecond);
   const uint64_t ticks = s->*field;
@@ -31,7 +31,7 @@ Value ticksAs100ns(ProcessRecord& r, uint64_t ProcStat::*field) {
 }
 
 Value creationDate(ProcessRecord& r) {
-  const ProcStat* s = r.stat();
+  const sys::ProcStat* s = r.stat();
   const auto& boot = r.context().bootTime();
   if (!s || !boot) return Value::null();
   const uint64_t hz = static_cast<uint64_t>(r.context().root().clockTicksPerSecond);
@@ -67,7 +67,7 @@ Value ioCount(ProcessRecord& r, std::optional<uint64_t> ProcIo::*field) {
 
 template <class F>
 Value fromStat(ProcessRecord& r, F f) {
-  const ProcStat* s = r.stat();
+  const sys::ProcStat* s = r.stat();
   return s ? f(*s) : Value::null();
 }
 
@@ -76,7 +76,7 @@ constexpr auto kProperties = std::to_array<P>({
     {"CommandLine",
      [](ProcessRecord& r) {
        const auto& c = r.cmdline();
-       return c ? Value::text(validUtf8(*c)) : Value::null();
+       return c ? Value::text(sys::validUtf8(*c)) : Value::null();
      }},
     {"CreationClassName", [](ProcessRecord&) { return Value::text("Win32_Process"); }},
     {"CreationDate", creationDate},
@@ -86,12 +86,12 @@ constexpr auto kProperties = std::to_array<P>({
     {"ExecutablePath",
      [](ProcessRecord& r) {
        const auto& e = r.exe();
-       return e ? Value::text(validUtf8(*e)) : Value::null();
+       return e ? Value::text(sys::validUtf8(*e)) : Value::null();
      }},
     {"Handle", [](ProcessRecord& r) { return Value::text(std::to_string(r.pid())); }},
     {"HandleCount", [](ProcessRecord& r) { return integerOrNull(r.handleCount()); }},
     {"InstallDate", [](ProcessRecord&) { return nullValue(); }},
-    {"KernelModeTime", [](ProcessRecord& r) { return ticksAs100ns(r, &ProcStat::stime); }},
+    {"KernelModeTime", [](ProcessRecord& r) { return ticksAs100ns(r, &sys::ProcStat::stime); }},
     {"MaximumWorkingSetSize", [](ProcessRecord&) { return nullValue(); }},
     {"MinimumWorkingSetSize", [](ProcessRecord&) { return nullValue(); }},
     {"Name", nameValue},
@@ -101,19 +101,19 @@ constexpr auto kProperties = std::to_array<P>({
     {"OtherTransferCount", [](ProcessRecord&) { return nullValue(); }},
     {"PageFaults",
      [](ProcessRecord& r) {
-       return fromStat(r, [](const ProcStat& s) {
+       return fromStat(r, [](const sys::ProcStat& s) {
          return Value::integer(static_cast<int64_t>(s.minflt + s.majflt));
        });
      }},
     {"PageFileUsage", [](ProcessRecord& r) { return statusKilobytes(r, &ProcStatus::vmSwapKb); }},
     {"ParentProcessID",
-     [](ProcessRecord& r) { return fromStat(r, [](const ProcStat& s) { return Value::integer(s.ppid); }); }},
+     [](ProcessRecord& r) { return fromStat(r, [](const sys::ProcStat& s) { return Value::integer(s.ppid); }); }},
     {"PeakPageFileUsage", [](ProcessRecord&) { return nullValue(); }},
     {"PeakVirtualSize", [](ProcessRecord& r) { return statusBytes(r, &ProcStatus::vmPeakKb); }},
     {"PeakWorkingSetSize", [](ProcessRecord& r) { return statusKilobytes(r, &ProcStatus::vmHwmKb); }},
     {"Priority",
      [](ProcessRecord& r) {
-       return fromStat(r, [](const ProcStat& s) { return Value::integer(s.priority); });
+       return fromStat(r, [](const sys::ProcStat& s) { return Value::integer(s.priority); });
      }},
     {"PrivatePageCount", [](ProcessRecord& r) { return statusBytes(r, &ProcStatus::rssAnonKb); }},
     {"ProcessID", [](ProcessRecord& r) { return Value::integer(r.pid()); }},
@@ -125,17 +125,17 @@ constexpr auto kProperties = std::to_array<P>({
     {"ReadTransferCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::rchar); }},
     {"SessionID",
      [](ProcessRecord& r) {
-       return fromStat(r, [](const ProcStat& s) { return Value::integer(s.session); });
+       return fromStat(r, [](const sys::ProcStat& s) { return Value::integer(s.session); });
      }},
     {"Status", [](ProcessRecord&) { return nullValue(); }},
     {"TerminationDate", [](ProcessRecord&) { return nullValue(); }},
     {"ThreadCount",
      [](ProcessRecord& r) {
-       return fromStat(r, [](const ProcStat& s) { return Value::integer(s.numThreads); });
+       return fromStat(r, [](const sys::ProcStat& s) { return Value::integer(s.numThreads); });
      }},
-    {"UserModeTime", [](ProcessRecord& r) { return ticksAs100ns(r, &ProcStat::utime); }},
+    {"UserModeTime", [](ProcessRecord& r) { return ticksAs100ns(r, &sys::ProcStat::utime); }},
     {"VirtualSize",
-     [](ProcessRecord& r) { return fromStat(r, [](const ProcStat& s) { return decimalText(s.vsize); }); }},
+     [](ProcessRecord& r) { return fromStat(r, [](const sys::ProcStat& s) { return decimalText(s.vsize); }); }},
     {"WindowsVersion", [](ProcessRecord& r) { return Value::text(r.context().kernelRelease()); }},
     {"WorkingSetSize",
      [](ProcessRecord& r) {
@@ -144,7 +144,7 @@ constexpr auto kProperties = std::to_array<P>({
        if (const ProcStatus* status = r.status(); status && status->vmRssKb)
          return decimalText(*status->vmRssKb * 1024);
        const uint64_t page = static_cast<uint64_t>(r.context().root().pageSize);
-       return fromStat(r, [page](const ProcStat& s) {
+       return fromStat(r, [page](const sys::ProcStat& s) {
          return decimalText(s.rss > 0 ? static_cast<uint64_t>(s.rss) * page : 0);
        });
      }},
@@ -156,7 +156,7 @@ constexpr auto kProperties = std::to_array<P>({
 std::optional<ManagementObject> readProcess(const SchemaPtr& schema, const PropertySet& wanted,
                                             ProcessContext& context, int procFd,
                                             const char* pidName) {
-  UniqueFd dir = openProcessDir(procFd, pidName);
+  sys::UniqueFd dir = openProcessDir(procFd, pidName);
   auto pid = parseSigned(pidName);
   if (!dir || !pid) return std::nullopt;
   ProcessRecord record(context, procFd, *pid, std::move(dir));
@@ -262,7 +262,7 @@ class ParallelRead {
 // The processes are read in parallel, one thread per core.
 void ProcessProvider::enumerate(const PropertySet& wanted,
                                 const std::function<bool(ManagementObject&&)>& sink) {
-  UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
+  sys::UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
   DirPtr dir = openDirFd(openAt(procFd.get(), ".", O_DIRECTORY));
   if (!dir) throw ComError(err::kWbemFailed, "Cannot read the process list", "Win32_Process");
   std::vector<std::string> pids;
@@ -306,7 +306,7 @@ void ProcessProvider::enumerateKey(std::string_view keyText, const PropertySet& 
                                    const std::function<bool(ManagementObject&&)>& sink) {
   const std::string key(keyText);
   if (!isPidKey(key)) return;  // no Handle is anything but a plain PID
-  UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
+  sys::UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
   if (!procFd) throw ComError(err::kWbemFailed, "Cannot read the process list", "Win32_Process");
   ProcessContext context(root_);
   if (auto object = readProcess(schema(), wanted, context, procFd.get(), key.c_str()))
@@ -315,7 +315,7 @@ void ProcessProvider::enumerateKey(std::string_view keyText, const PropertySet& 
 
 std::optional<ManagementObject> ProcessProvider::get(const std::string& key) {
   if (!isPidKey(key)) return std::nullopt;
-  UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
+  sys::UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
   if (!procFd) return std::nullopt;
   ProcessContext context(root_);
   // Every property, stat included, so a process that has just exited is not found.
@@ -324,8 +324,8 @@ std::optional<ManagementObject> ProcessProvider::get(const std::string& key) {
 
 bool ProcessProvider::exists(const std::string& key) {
   if (!isPidKey(key)) return false;
-  UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
-  UniqueFd dir = procFd ? openProcessDir(procFd.get(), key.c_str()) : UniqueFd();
+  sys::UniqueFd procFd = openAt(AT_FDCWD, root_.proc.c_str(), O_DIRECTORY);
+  sys::UniqueFd dir = procFd ? openProcessDir(procFd.get(), key.c_str()) : sys::UniqueFd();
   if (!dir) return false;
   ProcessContext context(root_);
   ProcessRecord record(context, procFd.get(), std::stoll(key), std::move(dir));

@@ -10,7 +10,7 @@
 #include "service/linux/FileAccess.h"
 #include "service/linux/HostInfo.h"
 #include "service/linux/KernelStat.h"
-#include "service/linux/Utf8Text.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service::linuxsys {
 
@@ -43,7 +43,7 @@ bool ProcessContext::fdSizeIsCount(int procFd) {
   });
 }
 
-UniqueFd openProcessDir(int procFd, const char* pidName) {
+sys::UniqueFd openProcessDir(int procFd, const char* pidName) {
   return openAt(procFd, pidName, O_PATH | O_DIRECTORY);
 }
 
@@ -55,15 +55,15 @@ std::string joinCmdline(std::string_view raw) {
   return out;
 }
 
-ProcessRecord::ProcessRecord(ProcessContext& context, int procFd, int64_t pid, UniqueFd dir)
+ProcessRecord::ProcessRecord(ProcessContext& context, int procFd, int64_t pid, sys::UniqueFd dir)
     : context_(context), procFd_(procFd), pid_(pid), dir_(std::move(dir)) {}
 
-const ProcStat* ProcessRecord::stat() {
-  const auto& s = stat_.get([&]() -> std::optional<ProcStat> {
+const sys::ProcStat* ProcessRecord::stat() {
+  const auto& s = stat_.get([&]() -> std::optional<sys::ProcStat> {
     char buf[1024];
     ptrdiff_t n = readAt(dir_.get(), "stat", buf, sizeof buf);
     auto parsed =
-        n > 0 ? parseProcStat(std::string_view(buf, static_cast<size_t>(n))) : std::nullopt;
+        n > 0 ? sys::parseProcStat(std::string_view(buf, static_cast<size_t>(n))) : std::nullopt;
     if (!parsed) vanished_ = true;  // stat is readable by everyone while the process exists
     return parsed;
   });
@@ -117,16 +117,16 @@ std::optional<int64_t> ProcessRecord::handleCount() {
 
 const std::string* ProcessRecord::name() {
   const auto& n = name_.get([&]() -> std::optional<std::string> {
-    const ProcStat* s = stat();
+    const sys::ProcStat* s = stat();
     if (!s) return std::nullopt;
     std::string_view comm = s->comm;
     if (comm.size() == 15 && exe()) {  // TASK_COMM_LEN cut the name short
       std::string_view path = *exe();
       std::string_view base = path.substr(path.rfind('/') + 1);
       if (base.ends_with(" (deleted)")) base.remove_suffix(10);
-      if (base.size() > comm.size() && base.starts_with(comm)) return validUtf8(base);
+      if (base.size() > comm.size() && base.starts_with(comm)) return sys::validUtf8(base);
     }
-    return validUtf8(comm);
+    return sys::validUtf8(comm);
   });
   return n ? &*n : nullptr;
 }

@@ -6,11 +6,11 @@
 #include <string>
 
 #include "service/linux/ProcIo.h"
-#include "service/linux/ProcStat.h"
 #include "service/linux/ProcStatus.h"
 #include "service/linux/PropertyTable.h"
 #include "service/linux/SystemRoot.h"
-#include "service/linux/UniqueFd.h"
+#include "sys/ProcStat.h"
+#include "sys/UniqueFd.h"
 
 namespace kestrava::service::linuxsys {
 
@@ -57,12 +57,12 @@ class ProcessContext {
 // only when a wanted property needs it. A file the user may not read gives nothing (null).
 class ProcessRecord {
  public:
-  ProcessRecord(ProcessContext& context, int procFd, int64_t pid, UniqueFd dir);
+  ProcessRecord(ProcessContext& context, int procFd, int64_t pid, sys::UniqueFd dir);
 
   int64_t pid() const { return pid_; }
   ProcessContext& context() { return context_; }
 
-  const ProcStat* stat();
+  const sys::ProcStat* stat();
   const ProcStatus* status();
   const ProcIo* io();
   const std::optional<std::string>& exe();      // raw bytes of the link
@@ -79,9 +79,9 @@ class ProcessRecord {
   ProcessContext& context_;
   int procFd_;
   int64_t pid_;
-  UniqueFd dir_;
+  sys::UniqueFd dir_;
   bool vanished_ = false;
-  Lazy<std::optional<ProcStat>> stat_;
+  Lazy<std::optional<sys::ProcStat>> stat_;
   Lazy<std::optional<ProcStatus>> status_;
   Lazy<std::optional<ProcIo>> io_;
   Lazy<std::optional<std::string>> exe_;
@@ -90,7 +90,7 @@ class ProcessRecord {
 };
 
 // Opens /proc/<pid> below an open /proc; an invalid descriptor when the process is gone.
-UniqueFd openProcessDir(int procFd, const char* pidName);
+sys::UniqueFd openProcessDir(int procFd, const char* pidName);
 
 // Reads a NUL-separated /proc/<pid>/cmdline into one line, arguments joined by single spaces.
 std::string joinCmdline(std::string_view raw);

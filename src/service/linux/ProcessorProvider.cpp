@@ -9,7 +9,7 @@
 #include "service/linux/FileAccess.h"
 #include "service/linux/HostInfo.h"
 #include "service/linux/PropertyTable.h"
-#include "service/linux/Utf8Text.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service::linuxsys {
 
@@ -68,7 +68,7 @@ Value caption(ProcessorRecord& r) {
                        " Model " + std::to_string(*r.info->model) + " Stepping " +
                        std::to_string(*r.info->stepping));
   }
-  return r.info ? nonEmptyTextOrNull(validUtf8(r.info->modelName)) : Value::null();
+  return r.info ? nonEmptyTextOrNull(sys::validUtf8(r.info->modelName)) : Value::null();
 }
 
 Value dataWidth(ProcessorRecord& r) {
@@ -136,7 +136,7 @@ constexpr auto kProperties = std::to_array<P>({
     {"LoadPercentage", loadPercentage},
     {"Manufacturer",
      [](ProcessorRecord& r) {
-       return fromInfo(r, [](const CpuInfoEntry& i) { return nonEmptyTextOrNull(validUtf8(i.vendorId)); });
+       return fromInfo(r, [](const CpuInfoEntry& i) { return nonEmptyTextOrNull(sys::validUtf8(i.vendorId)); });
      }},
     {"MaxClockSpeed",
      [](ProcessorRecord& r) {
@@ -145,7 +145,7 @@ constexpr auto kProperties = std::to_array<P>({
      }},
     {"Name",
      [](ProcessorRecord& r) {
-       return fromInfo(r, [](const CpuInfoEntry& i) { return nonEmptyTextOrNull(validUtf8(i.modelName)); });
+       return fromInfo(r, [](const CpuInfoEntry& i) { return nonEmptyTextOrNull(sys::validUtf8(i.modelName)); });
      }},
     {"OtherFamilyDescription", [](ProcessorRecord&) { return nullValue(); }},
     {"PNPDeviceID", [](ProcessorRecord&) { return nullValue(); }},

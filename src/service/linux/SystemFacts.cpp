@@ -5,7 +5,7 @@
 #include "service/linux/EnvFile.h"
 #include "service/linux/FileAccess.h"
 #include "service/linux/Smbios.h"
-#include "service/linux/Utf8Text.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service::linuxsys {
 
@@ -52,7 +52,7 @@ const std::string& SystemFacts::systemLang() {
       auto text = readFile(joinPath(root_.etc, file), 64 * 1024);
       if (!text) continue;
       auto values = parseEnvFile(*text);
-      if (auto it = values.find("LANG"); it != values.end()) return validUtf8(it->second);
+      if (auto it = values.find("LANG"); it != values.end()) return sys::validUtf8(it->second);
     }
     return std::string();
   });
@@ -62,7 +62,7 @@ const EnvMap& SystemFacts::machineInfo() {
   return machineInfo_.get([&] {
     auto text = readFile(joinPath(root_.etc, "machine-info"), 64 * 1024);
     EnvMap values = text ? parseEnvFile(*text) : EnvMap{};
-    for (auto& [k, v] : values) v = validUtf8(v);
+    for (auto& [k, v] : values) v = sys::validUtf8(v);
     return values;
   });
 }
@@ -79,7 +79,7 @@ const std::optional<std::string>& SystemFacts::kernelCommandLine() {
 
 std::string SystemFacts::dmi(const char* name) {
   auto text = readFile(joinPath(root_.sys, std::string("class/dmi/id/") + name), 4096);
-  return text ? validUtf8(trimSpace(*text)) : std::string();
+  return text ? sys::validUtf8(trimSpace(*text)) : std::string();
 }
 
 std::optional<int64_t> SystemFacts::onlineProcessorCount() {
@@ -116,7 +116,7 @@ std::optional<std::string> mountSource(const std::vector<MountEntry>& mounts,
                                        std::string_view mountPoint) {
   std::optional<std::string> source;
   for (const auto& m : mounts)
-    if (m.mountPoint == mountPoint) source = validUtf8(m.source);
+    if (m.mountPoint == mountPoint) source = sys::validUtf8(m.source);
   return source;
 }
 

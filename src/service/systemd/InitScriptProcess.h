@@ -1,10 +1,10 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <optional>
 #include <string>
+
+#include "sys/ChildProcess.h"
 
 namespace kestrava::service {
 
@@ -15,20 +15,13 @@ class InitScriptProcess {
  public:
   // Throws std::system_error (with errno) when the script cannot be started.
   InitScriptProcess(const std::string& script, const std::string& action);
-  ~InitScriptProcess();
-  InitScriptProcess(const InitScriptProcess&) = delete;
-  InitScriptProcess& operator=(const InitScriptProcess&) = delete;
 
   // The exit code once the script has ended (-1 when a signal ended it); nullopt when it is
   // still running at the deadline.
   std::optional<int> waitUntil(std::chrono::steady_clock::time_point deadline);
 
  private:
-  bool reap(bool block);
-
-  pid_t pid_ = -1;
-  int pidfd_ = -1;
-  std::optional<int> exitCode_;
+  sys::ChildProcess process_;
 };
 
 }  // namespace kestrava::service

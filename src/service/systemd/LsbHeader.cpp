@@ -3,7 +3,7 @@
 #include <fstream>
 #include <vector>
 
-#include "service/Utf8.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service {
 
@@ -17,25 +17,6 @@ std::string_view trim(std::string_view s) {
 }
 
 }  // namespace
-
-bool isValidUtf8(std::string_view text) {
-  for (size_t pos = 0; pos < text.size();)
-    if (isInvalidByte(decodeUtf8(text, pos))) return false;
-  return true;
-}
-
-std::string withValidUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t pos = 0; pos < text.size();) {
-    char32_t c = decodeUtf8(text, pos);
-    if (isInvalidByte(c))
-      out += '?';
-    else
-      appendUtf8(out, c);
-  }
-  return out;
-}
 
 LsbHeader parseLsbHeader(std::string_view text) {
   LsbHeader header;
@@ -65,13 +46,13 @@ LsbHeader parseLsbHeader(std::string_view text) {
     std::string_view key = body.substr(0, colon);
     std::string_view value = trim(body.substr(colon + 1));
     if (key == "Short-Description") {
-      header.shortDescription = withValidUtf8(value);
+      header.shortDescription = sys::validUtf8WithQuestionMarks(value);
     } else if (key == "Description") {
-      header.description = withValidUtf8(value);
+      header.description = sys::validUtf8WithQuestionMarks(value);
       continued = &header.description;
     }
   }
-  header.description = withValidUtf8(header.description);
+  header.description = sys::validUtf8WithQuestionMarks(header.description);
   return header;
 }
 

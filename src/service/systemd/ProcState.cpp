@@ -8,6 +8,8 @@
 #include <array>
 #include <string_view>
 
+#include "sys/ProcStat.h"
+
 namespace kestrava::service::systemd {
 
 std::optional<char> processState(const std::string& procRoot, uint32_t pid) {
@@ -20,14 +22,7 @@ std::optional<char> processState(const std::string& procRoot, uint32_t pid) {
   ssize_t n = ::read(fd, buffer.data(), buffer.size());
   ::close(fd);
   if (n <= 0) return std::nullopt;
-  std::string_view text(buffer.data(), static_cast<size_t>(n));
-  // comm may itself hold ')' and blanks; the last ')' ends it.
-  size_t close = text.rfind(')');
-  if (close == std::string_view::npos || close + 2 >= text.size() || text[close + 1] != ' ')
-    return std::nullopt;
-  char state = text[close + 2];
-  if (state < 'A' || state > 'z') return std::nullopt;
-  return state;
+  return sys::parseProcState(std::string_view(buffer.data(), static_cast<size_t>(n)));
 }
 
 bool cgroupFreezerUsable(const std::string& cgroupRoot) {

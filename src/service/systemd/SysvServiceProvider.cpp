@@ -14,6 +14,7 @@
 #include "service/systemd/ServiceMapping.h"
 #include "service/systemd/ServiceReturnCode.h"
 #include "service/systemd/ServiceSchema.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service {
 
@@ -182,7 +183,7 @@ const SchemaPtr& SysvServiceProvider::schema() const {
 
 bool SysvServiceProvider::isScript(const std::string& name) const {
   if (name.find('/') != std::string::npos || name == ".." || isHelperName(name)) return false;
-  if (!isValidUtf8(name)) return false;
+  if (!sys::isValidUtf8(name)) return false;
   for (char c : name)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
   struct stat st {};

@@ -5,10 +5,11 @@
 #include <string>
 
 #include "core/ComError.h"
+#include "service/CaseFold.h"
 #include "service/LikePattern.h"
 #include "service/QueryFilter.h"
-#include "service/Utf8.h"
 #include "service/WqlParser.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service {
 namespace {
@@ -218,7 +219,7 @@ bool referenceLike(const std::u32string& p, const std::u32string& t) {
 
 std::string utf8(const std::u32string& s) {
   std::string out;
-  for (char32_t c : s) appendUtf8(out, c);
+  for (char32_t c : s) sys::appendUtf8(out, c);
   return out;
 }
 

@@ -8,13 +8,13 @@
 #include <random>
 #include <set>
 
-#include "service/linux/ChildProcess.h"
 #include "service/linux/EventLogFileProvider.h"
 #include "service/linux/FileAccess.h"
 #include "service/linux/LogRecords.h"
 #include "service/linux/LogTree.h"
 #include "service/linux/ProviderTestSupport.h"
-#include "service/linux/Utf8Text.h"
+#include "service/linux/TestProcesses.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service::linuxsys {
 namespace {
@@ -87,7 +87,7 @@ TEST(LogRecordsTest, KindsCountsAndJournalHeaders) {
   testing::TempDir tmp;
   const std::string f = tmp.path() + "/big.log";
   std::ofstream(f) << std::string(100, 'x') + "\n" + std::string(50, 'y');
-  UniqueFd fd = openAt(AT_FDCWD, f.c_str());
+  sys::UniqueFd fd = openAt(AT_FDCWD, f.c_str());
   EXPECT_EQ(countLines(fd.get(), 1000), 2) << "a file cut short since: what is there";
   EXPECT_EQ(countLines(fd.get(), 101), 1) << "only the bytes of the size it was given";
   EXPECT_EQ(countLines(fd.get(), 100), 1) << "a last line without a newline counts";
@@ -244,7 +244,7 @@ TEST(EventLogFileProviderFixture, LogsTheUserMayNotReadKeepTheirRowWithNullCount
     if (logs.at("open").get("NumberOfRecords") != Value::integer(3)) return 14;
     auto bad = logs.find("bad\xEF\xBF\xBDname");
     if (bad == logs.end()) return 15;
-    if (validUtf8(bad->second.get("Name").asText()) != bad->second.get("Name").asText()) return 16;
+    if (!sys::isValidUtf8(bad->second.get("Name").asText())) return 16;
     return 0;
   });
   EXPECT_EQ(code, 0);

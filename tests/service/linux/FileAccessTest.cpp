@@ -86,10 +86,10 @@ TEST(FileRead, AFileThatArrivesInShortReadsIsReadToItsEnd) {
 // process of this program and for PID 1.
 TEST(FileRead, TheFilesReadWithOneReadArriveWholeInOneRead) {
   for (const char* dir : {"/proc/self", "/proc/1"}) {
-    UniqueFd d = openAt(AT_FDCWD, dir, O_DIRECTORY);
+    sys::UniqueFd d = openAt(AT_FDCWD, dir, O_DIRECTORY);
     ASSERT_TRUE(d) << dir;
     for (const char* name : {"stat", "status", "io"}) {
-      UniqueFd fd = openAt(d.get(), name);
+      sys::UniqueFd fd = openAt(d.get(), name);
       if (!fd) continue;  // io of another user's process
       char buf[16384];
       const ssize_t first = ::read(fd.get(), buf, sizeof buf);

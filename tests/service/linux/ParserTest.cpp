@@ -13,63 +13,13 @@
 #include "service/linux/Meminfo.h"
 #include "service/linux/MountInfo.h"
 #include "service/linux/ProcIo.h"
-#include "service/linux/ProcStat.h"
 #include "service/linux/ProcStatus.h"
 #include "service/linux/ProcessRecord.h"
-#include "service/linux/Utf8Text.h"
 
 namespace kestrava::service::linuxsys {
 namespace {
 
 using namespace std::string_literals;
-
-// The fields after the command name of a sleeping process, as Linux 6.x writes them.
-const std::string kStatTail =
-    " S 1 1234 1200 34816 1234 4194304 150 0 2 0 7 3 0 0 20 0 1 0 98765 8380416 230 "
-    "18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 0 17 1 0 0 0 0 0\n";
-
-struct StatCase {
-  const char* what;
-  std::string text;
-  bool parses;
-  std::string comm;
-};
-
-TEST(ProcStatParse, CommandNamesOfEveryShape) {
-  const StatCase cases[] = {
-      {"plain", "1234 (sleep)" + kStatTail, true, "sleep"},
-      {"spaces and parentheses", "1234 (a) (b c)" + kStatTail, true, "a) (b c"},
-      {"newline", "1234 (two\nlines)" + kStatTail, true, "two\nlines"},
-      {"empty name", "1234 ()" + kStatTail, true, ""},
-      {"invalid UTF-8 kept as bytes", "1234 (x\xff\xfe)" + kStatTail, true, "x\xff\xfe"},
-      {"cut before rss", "1234 (sleep) S 1 1234 1200 34816 1234 4194304 150 0 2 0 7 3 0 0 20 0 1",
-       false, ""},
-      {"no closing parenthesis", "1234 (sleep S 1" + kStatTail, false, ""},
-      {"letters in a number", "1234 (sleep) S 1x" + kStatTail.substr(4), false, ""},
-      {"no pid", "(sleep)" + kStatTail, false, ""},
-      {"empty", "", false, ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    auto s = parseProcStat(c.text);
-    ASSERT_EQ(s.has_value(), c.parses);
-    if (!s) continue;
-    EXPECT_EQ(s->comm, c.comm);
-    EXPECT_EQ(s->pid, 1234);
-    EXPECT_EQ(s->state, 'S');
-    EXPECT_EQ(s->ppid, 1);
-    EXPECT_EQ(s->session, 1200);
-    EXPECT_EQ(s->minflt, 150u);
-    EXPECT_EQ(s->majflt, 2u);
-    EXPECT_EQ(s->utime, 7u);
-    EXPECT_EQ(s->stime, 3u);
-    EXPECT_EQ(s->priority, 20);
-    EXPECT_EQ(s->numThreads, 1);
-    EXPECT_EQ(s->startTime, 98765u);
-    EXPECT_EQ(s->vsize, 8380416u);
-    EXPECT_EQ(s->rss, 230);
-  }
-}
 
 TEST(ProcStatusParse, MemoryLinesOfUserProcessAndKernelThread) {
   const std::string user =
@@ -227,25 +177,6 @@ TEST(EnvFileParse, QuotingCommentsAndMalformedLines) {
   EXPECT_EQ(v.count("BAD-KEY"), 0u);
   EXPECT_EQ(v.count("SPACED "), 0u);
   EXPECT_EQ(v.count(""), 0u);
-}
-
-TEST(Utf8Sanitize, InvalidBytesBecomeReplacementCharacters) {
-  const std::string r = "\xEF\xBF\xBD";
-  struct Case {
-    std::string in, out;
-  } cases[] = {
-      {"plain ascii", "plain ascii"},
-      {"line\nbreak and  spaces", "line\nbreak and  spaces"},
-      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
-      {"bad\xFF\xFEname", "bad" + r + r + "name"},
-      {"overlong \xC0\x80", "overlong " + r + r},
-      {"surrogate \xED\xA0\x80", "surrogate " + r + r + r},
-      {"cut \xE2\x82", "cut " + r + r},
-      {"too high \xF4\x90\x80\x80", "too high " + r + r + r + r},
-      {"lone continuation \x80x", "lone continuation " + r + "x"},
-      {"nul\0inside"s, "nul\0inside"s},
-  };
-  for (const auto& c : cases) EXPECT_EQ(validUtf8(c.in), c.out) << c.in;
 }
 
 TEST(CimDateTimeFormat, OffsetsDatesAndBounds) {

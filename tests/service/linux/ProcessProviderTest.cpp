@@ -1,7 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -10,21 +9,22 @@
 #include <filesystem>
 #include <set>
 
-#include "service/linux/ChildProcess.h"
 #include "service/linux/CimDateTime.h"
 #include "service/linux/FileAccess.h"
 #include "service/linux/ProcessProvider.h"
 #include "service/linux/ProcessRecord.h"
 #include "service/linux/ProviderTestSupport.h"
-#include "service/linux/Utf8Text.h"
+#include "service/linux/TestProcesses.h"
+#include "sys/Utf8.h"
 
 namespace kestrava::service::linuxsys {
 namespace {
 
 using testing::byKey;
-using testing::ChildProcess;
 using testing::enumerateAll;
 using testing::fixtureRoot;
+using testing::startProgram;
+using testing::waitForComm;
 
 // Fixture times are written for UTC; the zone is restored after each test.
 class UtcZone {
@@ -48,7 +48,7 @@ class UtcZone {
 
 bool allTextIsValidUtf8(const ManagementObject& o) {
   for (const Value& v : o.values())
-    if (v.kind() == Value::Kind::Text && validUtf8(v.asText()) != v.asText()) return false;
+    if (v.kind() == Value::Kind::Text && !sys::isValidUtf8(v.asText())) return false;
   return true;
 }
 
@@ -126,7 +126,7 @@ TEST(ProcessProviderFixture, MissingSourcesGiveNullNotFailure) {
 
 // Names of the files below dir opened while fn runs, as inotify reports them.
 std::multiset<std::string> filesOpened(const std::string& dir, const std::function<void()>& fn) {
-  UniqueFd in(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  sys::UniqueFd in(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   if (!in || ::inotify_add_watch(in.get(), dir.c_str(), IN_OPEN) < 0) return {"<no inotify>"};
   fn();
   std::multiset<std::string> names;
@@ -206,10 +206,9 @@ TEST(ProcessProviderFixture, GetReadsOneProcessAndRefusesKeysThatAreNotPids) {
 TEST(ProcessProviderLive, SpawnedProcessesAppearWithTheirRealFacts) {
   const std::string sleepPath = std::filesystem::canonical("/bin/sleep").string();
   const auto before = std::chrono::system_clock::now();
-  std::vector<ChildProcess> children;
-  for (int i = 0; i < 3; ++i)
-    children.push_back(ChildProcess::exec("/bin/sleep", {"sleep", "600"}));
-  for (auto& c : children) ASSERT_TRUE(c.waitForComm("sleep"));
+  std::vector<sys::ChildProcess> children;
+  for (int i = 0; i < 3; ++i) children.push_back(startProgram("/bin/sleep", {"sleep", "600"}));
+  for (auto& c : children) ASSERT_TRUE(waitForComm(c.pid(), "sleep"));
   const auto after = std::chrono::system_clock::now();
   auto secs = [](auto t) { return std::chrono::system_clock::to_time_t(t); };
   const std::string earliest = cimLocalDateTime(secs(before) - 2);
@@ -246,10 +245,14 @@ TEST(ProcessProviderLive, NamesWithInvalidUtf8SpacesAndNewlinesComeThrough) {
       {"(x) y)", "(x) y)"},
   };
   ProcessProvider provider(SystemRoot::live());
+  testing::TempDir tmp;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto child = ChildProcess::fork([&] { ::prctl(PR_SET_NAME, c.comm.c_str(), 0, 0, 0); });
-    ASSERT_TRUE(child.waitForComm(c.comm));
+    // The kernel names a process after the file it was started from, a link's own name too.
+    const std::string link = tmp.path() + "/" + c.comm;
+    std::filesystem::create_symlink("/bin/sleep", link);
+    auto child = startProgram(link, {"sleep", "600"});
+    ASSERT_TRUE(waitForComm(child.pid(), c.comm));
     auto all = byKey(enumerateAll(provider), "Handle");
     auto it = all.find(std::to_string(child.pid()));
     ASSERT_NE(it, all.end());
@@ -264,8 +267,8 @@ TEST(ProcessProviderLive, NameCutByTheKernelIsCompletedFromTheExecutable) {
   const std::string longName = tmp.path() + "/kestrava-long-name-sleeper";
   std::filesystem::copy_file("/bin/sleep", longName);
   std::filesystem::permissions(longName, std::filesystem::perms::owner_all);
-  auto child = ChildProcess::exec(longName, {"sleeper", "600"});
-  ASSERT_TRUE(child.waitForComm("kestrava-long-n"));
+  auto child = startProgram(longName, {"sleeper", "600"});
+  ASSERT_TRUE(waitForComm(child.pid(), "kestrava-long-n"));
   ProcessProvider provider(SystemRoot::live());
   auto p = provider.get(std::to_string(child.pid()));
   ASSERT_TRUE(p);
@@ -274,10 +277,9 @@ TEST(ProcessProviderLive, NameCutByTheKernelIsCompletedFromTheExecutable) {
 }
 
 TEST(ProcessProviderLive, ProcessesKilledDuringEnumerationDoNotFailIt) {
-  std::vector<ChildProcess> children;
-  for (int i = 0; i < 20; ++i)
-    children.push_back(ChildProcess::exec("/bin/sleep", {"sleep", "600"}));
-  for (auto& c : children) ASSERT_TRUE(c.waitForComm("sleep"));
+  std::vector<sys::ChildProcess> children;
+  for (int i = 0; i < 20; ++i) children.push_back(startProgram("/bin/sleep", {"sleep", "600"}));
+  for (auto& c : children) ASSERT_TRUE(waitForComm(c.pid(), "sleep"));
   std::set<std::string> killed;
   for (auto& c : children) killed.insert(std::to_string(c.pid()));
 
@@ -289,7 +291,7 @@ TEST(ProcessProviderLive, ProcessesKilledDuringEnumerationDoNotFailIt) {
     ++delivered;
     if (killedAll) seenAfterKill.insert(o.get("Handle").asText());
     if (!killedAll) {
-      for (auto& c : children) c.killAndReap();
+      for (auto& c : children) c.kill();
       killedAll = true;
     }
     EXPECT_FALSE(o.get("Name").isNull());
@@ -301,16 +303,16 @@ TEST(ProcessProviderLive, ProcessesKilledDuringEnumerationDoNotFailIt) {
 }
 
 TEST(ProcessProviderLive, RecordOfAProcessThatExitsAfterItsDirectoryOpened) {
-  auto child = ChildProcess::exec("/bin/sleep", {"sleep", "600"});
-  ASSERT_TRUE(child.waitForComm("sleep"));
-  UniqueFd proc = openAt(AT_FDCWD, "/proc", O_DIRECTORY);
+  auto child = startProgram("/bin/sleep", {"sleep", "600"});
+  ASSERT_TRUE(waitForComm(child.pid(), "sleep"));
+  sys::UniqueFd proc = openAt(AT_FDCWD, "/proc", O_DIRECTORY);
   const std::string pid = std::to_string(child.pid());
-  UniqueFd dir = openProcessDir(proc.get(), pid.c_str());
+  sys::UniqueFd dir = openProcessDir(proc.get(), pid.c_str());
   ASSERT_TRUE(dir);
   const SystemRoot root = SystemRoot::live();
   ProcessContext context(root);
   ProcessRecord record(context, proc.get(), child.pid(), std::move(dir));
-  child.killAndReap();
+  child.kill();
   EXPECT_EQ(record.stat(), nullptr);
   EXPECT_TRUE(record.vanished());
   EXPECT_EQ(record.io(), nullptr);

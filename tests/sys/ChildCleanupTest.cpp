@@ -12,10 +12,10 @@
 #include <stdexcept>
 #include <thread>
 
-#include "remote/ChildCleanup.h"
-#include "remote/ChildProcess.h"
+#include "sys/ChildCleanup.h"
+#include "sys/ChildProcess.h"
 
-namespace kestrava::remote {
+namespace kestrava::sys {
 namespace {
 
 using namespace std::chrono_literals;
@@ -28,7 +28,10 @@ enum class Way { Signal, Exit, Terminate };
   const rlimit noCore{0, 0};
   ::setrlimit(RLIMIT_CORE, &noCore);
   endChildrenOnEveryExit();
-  ChildProcess sleeper({"sleep", "60"});
+  ChildProcess::Options options;
+  options.searchPath = true;
+  options.ownSession = true;
+  ChildProcess sleeper({"sleep", "60"}, options);
   const pid_t pid = sleeper.pid();
   [[maybe_unused]] auto n = ::write(report, &pid, sizeof pid);
   switch (way) {
@@ -94,4 +97,4 @@ TEST(ChildCleanup, NoChildOutlivesItsProgramWhicheverWayItEnds) {
 }
 
 }  // namespace
-}  // namespace kestrava::remote
+}  // namespace kestrava::sys

@@ -1,4 +1,4 @@
-#include "remote/ChildCleanup.h"
+#include "sys/ChildCleanup.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <exception>
 
-namespace kestrava::remote {
+namespace kestrava::sys {
 
 namespace {
 
@@ -123,4 +123,4 @@ void endChildrenOnEveryExit() {
   }
 }
 
-}  // namespace kestrava::remote
+}  // namespace kestrava::sys

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace kestrava::service::linuxsys {
+namespace kestrava::sys {
 
 // The fields of /proc/<pid>/stat that the process class reads (proc(5) numbering in comments).
 struct ProcStat {
@@ -31,4 +31,8 @@ struct ProcStat {
 // The command name runs from the first '(' to the last ')', so any name parses.
 std::optional<ProcStat> parseProcStat(std::string_view text);
 
-}  // namespace kestrava::service::linuxsys
+// The run state alone (R, S, D, T, Z ...), from as much of the line as holds it; nullopt when
+// the line is cut before it or garbled up to it.
+std::optional<char> parseProcState(std::string_view text);
+
+}  // namespace kestrava::sys

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace kestrava::service {
+namespace kestrava::sys {
 
 // A byte that starts no valid UTF-8 sequence decodes to this base plus the byte, so invalid
 // input still compares deterministically and never matches a real character.
@@ -19,11 +19,14 @@ bool isInvalidByte(char32_t c);
 // Appends a valid code point as UTF-8.
 void appendUtf8(std::string& out, char32_t c);
 
-// Simple case folding of the Latin, Greek, Cyrillic and Armenian letters (and fullwidth Latin):
-// enough to compare names and text without regard to case as the management service does.
-char32_t foldCase(char32_t c);
+// Whether every byte belongs to a well-formed sequence.
+bool isValidUtf8(std::string_view text);
 
-// Compares two texts code point by code point after folding; -1, 0 or 1.
-int compareFolded(std::string_view a, std::string_view b);
+// The bytes as valid UTF-8: every byte that starts no well-formed sequence becomes U+FFFD;
+// everything else, newlines and spaces too, passes unchanged.
+std::string validUtf8(std::string_view bytes);
 
-}  // namespace kestrava::service
+// The same, but every such byte becomes a plain '?'.
+std::string validUtf8WithQuestionMarks(std::string_view bytes);
+
+}  // namespace kestrava::sys

@@ -1,6 +1,6 @@
-#include "service/Utf8.h"
+#include "sys/Utf8.h"
 
-namespace kestrava::service {
+namespace kestrava::sys {
 
 namespace {
 bool isContinuation(unsigned char b) {
@@ -23,13 +23,6 @@ bool sequenceShape(unsigned char lead, size_t& length, char32_t& minimum, char32
 
 bool inRange(char32_t c, char32_t first, char32_t last) {
   return c >= first && c <= last;
-}
-
-// Ranges where upper and lower case letters alternate, upper case on even (or odd) positions.
-char32_t foldAlternating(char32_t c, char32_t first, char32_t last, bool upperOnEven) {
-  if (!inRange(c, first, last)) return 0;
-  bool even = (c % 2) == 0;
-  return even == upperOnEven ? c + 1 : c;
 }
 }  // namespace
 
@@ -83,42 +76,37 @@ void appendUtf8(std::string& out, char32_t c) {
   }
 }
 
-char32_t foldCase(char32_t c) {
-  if (c < 0x80) return inRange(c, 'A', 'Z') ? c + 32 : c;
-  if (inRange(c, 0xC0, 0xDE) && c != 0xD7) return c + 32;
-  if (c == 0x178) return 0xFF;
-  if (c == 0x17F) return 's';
-  if (c == 0x3C2) return 0x3C3;
-  if (inRange(c, 0x391, 0x3AB) && c != 0x3A2) return c + 32;
-  if (inRange(c, 0x410, 0x42F)) return c + 32;
-  if (inRange(c, 0x400, 0x40F)) return c + 80;
-  if (inRange(c, 0x531, 0x556)) return c + 48;
-  if (inRange(c, 0xFF21, 0xFF3A)) return c + 32;
-  struct Alternating {
-    char32_t first, last;
-    bool upperOnEven;
-  };
-  static constexpr Alternating kAlternating[] = {
-      {0x100, 0x12F, true}, {0x132, 0x137, true},   {0x139, 0x148, false},
-      {0x14A, 0x177, true}, {0x179, 0x17E, false},  {0x460, 0x481, true},
-      {0x48A, 0x4BF, true}, {0x1E00, 0x1E95, true}, {0x1EA0, 0x1EFF, true},
-  };
-  for (const auto& range : kAlternating)
-    if (char32_t folded = foldAlternating(c, range.first, range.last, range.upperOnEven))
-      return folded;
-  return c;
-}
-
-int compareFolded(std::string_view a, std::string_view b) {
-  size_t i = 0, j = 0;
-  while (i < a.size() && j < b.size()) {
-    const char32_t ca = foldCase(decodeUtf8(a, i));
-    const char32_t cb = foldCase(decodeUtf8(b, j));
-    if (ca != cb) return ca < cb ? -1 : 1;
+namespace {
+// Copies the bytes with each invalid one as the replacement; plain ASCII, the common case, at once.
+std::string replaceInvalid(std::string_view bytes, std::string_view replacement) {
+  size_t i = 0;
+  while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
+  if (i == bytes.size()) return std::string(bytes);
+  std::string out(bytes.substr(0, i));
+  out.reserve(bytes.size() + 8);
+  while (i < bytes.size()) {
+    const size_t start = i;
+    if (isInvalidByte(decodeUtf8(bytes, i)))
+      out += replacement;
+    else
+      out.append(bytes.substr(start, i - start));
   }
-  if (i < a.size()) return 1;
-  if (j < b.size()) return -1;
-  return 0;
+  return out;
+}
+}  // namespace
+
+bool isValidUtf8(std::string_view text) {
+  for (size_t pos = 0; pos < text.size();)
+    if (isInvalidByte(decodeUtf8(text, pos))) return false;
+  return true;
 }
 
-}  // namespace kestrava::service
+std::string validUtf8(std::string_view bytes) {
+  return replaceInvalid(bytes, "\xEF\xBF\xBD");
+}
+
+std::string validUtf8WithQuestionMarks(std::string_view bytes) {
+  return replaceInvalid(bytes, "?");
+}
+
+}  // namespace kestrava::sys

@@ -4,13 +4,14 @@
 
 #include <utility>
 
-namespace kestrava::remote {
+namespace kestrava::sys {
 
-// Owns one file descriptor and closes it when it goes.
+// Owns one file descriptor and closes it when it goes out of scope.
 class UniqueFd {
  public:
   UniqueFd() = default;
   explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { reset(); }
   UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
   UniqueFd& operator=(UniqueFd&& other) noexcept {
     if (this != &other) reset(std::exchange(other.fd_, -1));
@@ -18,10 +19,10 @@ class UniqueFd {
   }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { reset(); }
 
   int get() const { return fd_; }
   explicit operator bool() const { return fd_ >= 0; }
+  int release() { return std::exchange(fd_, -1); }
   void reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
@@ -31,4 +32,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace kestrava::remote
+}  // namespace kestrava::sys
