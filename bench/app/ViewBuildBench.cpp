@@ -7,7 +7,9 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <algorithm>
 #include <chrono>
+#include <vector>
 
 #include "app/MDIKestrava.h"
 #include "app/ViewWindow.h"
@@ -31,14 +33,19 @@ int rowsOf(MDIKestrava& main, const char* windowName) {
 void BM_ViewBuild(benchmark::State& state, MDIKestrava* main) {
   using Clock = std::chrono::steady_clock;
   double paintSeconds = 0;
+  // The first build of a process is timed apart: it alone fills what later connections reuse
+  // (the unit-file listing of the service manager, the processor load baseline).
+  std::vector<double> buildMs;
   for (auto _ : state) {
     state.PauseTiming();
     main->Connect_Click();
     auto* dialog = qobject_cast<dlgConnect*>(main->connectDialog()->widget());
     QApplication::processEvents();
     state.ResumeTiming();
+    const auto clicked = Clock::now();
     dialog->OKButton->click();
     state.PauseTiming();
+    buildMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - clicked).count());
     const bool built = main->windowTitle() == "Done building information";
     const auto painted = Clock::now();
     QApplication::processEvents();
@@ -52,6 +59,12 @@ void BM_ViewBuild(benchmark::State& state, MDIKestrava* main) {
     state.ResumeTiming();
   }
   state.counters["paint_ms"] = benchmark::Counter(paintSeconds * 1000.0 / state.iterations());
+  if (!buildMs.empty()) {
+    state.counters["first_ms"] = buildMs.front();
+    std::vector<double> later(buildMs.begin() + 1, buildMs.end());
+    std::sort(later.begin(), later.end());
+    if (!later.empty()) state.counters["later_median_ms"] = later[later.size() / 2];
+  }
   state.counters["processes"] = rowsOf(*main, "frmProcesses");
   state.counters["services"] = rowsOf(*main, "frmServices");
 }
