@@ -346,17 +346,24 @@ std::vector<SchemaPtr> LocalService::classes() {
 }
 
 std::vector<ManagementObject> LocalService::readAll(size_t classIndex) {
+  const std::shared_ptr<FullRead> read = fullReadOnce(classIndex);
+  std::lock_guard lock(read->mutex);
+  if (read->failure) throw *read->failure;
+  return read->objects;
+}
+
+std::shared_ptr<LocalService::FullRead> LocalService::fullReadOnce(size_t classIndex) {
   Entry& entry = *entries_[classIndex];
   const uint64_t calls = methodCalls_;
   auto joined = joinOrLead(entry);
   const std::shared_ptr<FullRead> read = joined.first;
   const bool leader = joined.second;
   if (leader) runFullRead(entry, *read, false, [] {});
-  std::unique_lock lock(read->mutex);
-  read->changed.wait(lock, [&] { return read->done; });
-  if (read->failure) throw *read->failure;
-  std::vector<ManagementObject> objects = read->objects;
-  lock.unlock();
+  {
+    std::unique_lock lock(read->mutex);
+    read->changed.wait(lock, [&] { return read->done; });
+    if (read->failure) return read;
+  }
   if (leader) {
     std::lock_guard keep(entry.readMutex);
     if (calls == methodCalls_ && !entry.selectedAll) {
@@ -364,7 +371,33 @@ std::vector<ManagementObject> LocalService::readAll(size_t classIndex) {
       entry.polledAt = std::chrono::steady_clock::now();
     }
   }
-  return objects;
+  return read;
+}
+
+void LocalService::readAhead(const std::vector<std::string>& queries) {
+  for (const std::string& wql : queries) {
+    size_t index;
+    try {
+      const SelectQuery query = WqlParser::parseSelect(wql);
+      index = indexOf(query.className);
+      const QueryPlan plan(query, entries_[index]->provider->schema());
+      if (!plan.wanted().wantsAll() || plan.keyText()) continue;
+    } catch (const ComError&) {
+      continue;  // the query itself will say what is wrong with it
+    }
+    {
+      Entry& entry = *entries_[index];
+      std::lock_guard lock(entry.readMutex);
+      if (entry.selectedAll || entry.polled) continue;
+    }
+    ahead_.emplace_back([this, index](std::stop_token stop) {
+      if (stop.stop_requested()) return;
+      try {
+        fullReadOnce(index);
+      } catch (...) {  // the query reads anew, and reports what went wrong itself
+      }
+    });
+  }
 }
 
 std::unique_lock<std::mutex> LocalService::holdProvider(Entry& entry) {

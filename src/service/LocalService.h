@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -43,6 +44,11 @@ class LocalService final : public Connection {
   SubscriptionId subscribe(std::string_view notificationQuery, EventCallback callback) override;
   void cancel(SubscriptionId id) override;
   std::vector<SchemaPtr> classes() override;
+  // Starts, each on a thread of its own, the full reads of the named Select * queries, so that
+  // they go on in parallel while the caller works through them one by one. The first Select *
+  // of each class on this connection takes its read, as it takes the poller's; a method call
+  // drops them.
+  void readAhead(const std::vector<std::string>& queries) override;
 
  private:
   // One read of every instance with every property, shared by the callers that meet it: the
@@ -68,10 +74,10 @@ class LocalService final : public Connection {
     std::atomic<int> waiting{0};         // calls waiting for the provider
     std::mutex readMutex;                // guards fullRead and polled
     std::shared_ptr<FullRead> fullRead;  // the full read under way, if any
-    // The poller's last full read, done, for the first Select * of the class on this
-    // connection: the view build subscribes before it queries, so the Services list takes the
-    // read its subscription began instead of asking systemd again. Any later Select * (a refill
-    // after a service action) reads anew; a method call, or age, drops it.
+    // The poller's last full read, or the one read ahead, done, for the first Select * of the
+    // class on this connection: the view build subscribes before it queries, so the Services
+    // list takes the read its subscription began instead of asking systemd again. Any later Select
+    // * (a refill after a service action) reads anew; a method call, or age, drops it.
     std::shared_ptr<FullRead> polled;
     std::chrono::steady_clock::time_point polledAt;
     bool selectedAll = false;  // a Select * of the class has run on this connection
@@ -83,6 +89,9 @@ class LocalService final : public Connection {
   size_t indexOf(std::string_view className) const;
   std::pair<Entry*, std::string> resolvePath(std::string_view objectPath);
   std::vector<ManagementObject> readAll(size_t classIndex);
+  // One full read of the class, done: joined when one is under way, else led here; a led read
+  // made before any method call is kept for the first Select * of the class.
+  std::shared_ptr<FullRead> fullReadOnce(size_t classIndex);
   // Takes the provider. A query that holds it and waits for its reader to catch up stops
   // waiting while a call waits here, so a reader that calls again first is never stuck.
   static std::unique_lock<std::mutex> holdProvider(Entry& entry);
@@ -93,14 +102,15 @@ class LocalService final : public Connection {
   static void runFullRead(Entry& entry, FullRead& read, bool streamed,
                           const std::function<void()>& locked);
 
-  // The oldest poller read a Select * may take instead of reading anew.
+  // The oldest poller or read-ahead read a Select * may take instead of reading anew.
   static constexpr std::chrono::seconds kPolledLifetime{5};
 
   Options options_;
   std::atomic<uint64_t> methodCalls_{0};  // a poller read that began before a call is no answer
   std::vector<EntryPtr> entries_;
   std::unordered_map<std::string, size_t> byName_;  // lower-case class name -> entry
-  NotificationPoller poller_;                       // last: stops before the providers go
+  NotificationPoller poller_;                       // stops before the providers go
+  std::vector<std::jthread> ahead_;                 // last: the reads ahead end first
 };
 
 }  // namespace kestrava::service

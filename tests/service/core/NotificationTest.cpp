@@ -282,6 +282,32 @@ TEST_F(NotificationTest, TheFirstSelectStarTakesTheSubscriptionsFinishedReadOnce
       << "a read from before the method was shown";
 }
 
+// The view build names its queries right after the connect: their reads go on at once, and the
+// first Select * of the class takes its read, once; a method call in between drops it.
+TEST_F(NotificationTest, AReadAheadIsTakenOnceAndNeverAfterAMethodCall) {
+  auto readsReach = [&](size_t n) {
+    for (int i = 0; i < 500 && services_->enumerations() < n; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return services_->enumerations() == n;
+  };
+  service_->readAhead({"Select * From Kestrava_Unit", "Select Name From Kestrava_Unit"});
+  ASSERT_TRUE(readsReach(1)) << "nothing was read ahead";
+  auto first = service_->execQuery("Select * From Kestrava_Unit");
+  ASSERT_TRUE(first->next());
+  EXPECT_EQ(services_->enumerations(), 1u) << "the read ahead was not taken";
+  service_->execQuery("Select * From Kestrava_Unit")->next();
+  EXPECT_EQ(services_->enumerations(), 2u) << "a second Select * took an old read";
+
+  SetUp();  // a new connection: a method call between the read ahead and the query
+  service_->readAhead({"Select * From Kestrava_Unit"});
+  ASSERT_TRUE(readsReach(1));
+  EXPECT_THROW(service_->execMethod("Kestrava_Unit='a.service'", "Stop"), ComError);
+  const size_t afterMethod = services_->enumerations();
+  service_->execQuery("Select * From Kestrava_Unit")->next();
+  EXPECT_EQ(services_->enumerations(), afterMethod + 1)
+      << "a read from before the method was shown";
+}
+
 TEST_F(NotificationTest, RefusedSubscriptions) {
   auto numberOf = [&](const std::string& q) {
     try {
