@@ -126,9 +126,26 @@ std::unique_ptr<SystemdClient> SystemdClient::open(std::chrono::milliseconds pro
   BusError error;
   sd_bus_message* reply = nullptr;
   auto usec = std::chrono::duration_cast<std::chrono::microseconds>(probeTimeout).count();
-  if (sd_bus_call(bus.get(), probe.get(), static_cast<uint64_t>(usec), error.get(), &reply) < 0)
-    return nullptr;
-  MessagePtr answered(reply);
+  std::string owner;
+  if (sd_bus_call(bus.get(), probe.get(), static_cast<uint64_t>(usec), error.get(), &reply) >= 0) {
+    MessagePtr answered(reply);
+    const char* sender = sd_bus_message_get_sender(answered.get());
+    owner = sender ? sender : "";
+  } else {
+    // No answer in time is not "no systemd": a manager busy with a long request (a listing of
+    // thousands of unit files) still owns its name, and its services are asked of it, with the
+    // bounds of each call, never of the init scripts.
+    BusError ownerError;
+    sd_bus_message* ownerReply = nullptr;
+    if (sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "GetNameOwner", ownerError.get(), &ownerReply,
+                           "s", kDestination) < 0)
+      return nullptr;
+    MessagePtr owned(ownerReply);
+    const char* unique = nullptr;
+    if (sd_bus_message_read(owned.get(), "s", &unique) < 0 || !unique) return nullptr;
+    owner = unique;
+  }
   // The manager as the shared unit file cache knows it: a restarted bus or manager is another.
   std::string manager;
   sd_id128_t busId{};
@@ -136,8 +153,7 @@ std::unique_ptr<SystemdClient> SystemdClient::open(std::chrono::milliseconds pro
     char text[SD_ID128_STRING_MAX];
     manager = sd_id128_to_string(busId, text);
   }
-  const char* sender = sd_bus_message_get_sender(answered.get());
-  manager += std::string("/") + (sender ? sender : "");
+  manager += "/" + owner;
   return std::unique_ptr<SystemdClient>(new SystemdClient(std::move(bus), std::move(manager)));
 }
 

@@ -20,7 +20,8 @@ namespace kestrava::service::systemd {
 // failure so the caller can turn it into a return code. Not thread-safe: one caller at a time.
 class SystemdClient {
  public:
-  // nullptr when there is no system bus or no systemd answers on it within the timeout.
+  // nullptr when there is no system bus or nobody owns systemd's name on it. A manager that
+  // owns its name but does not answer within the timeout (busy) is opened all the same.
   static std::unique_ptr<SystemdClient> open(std::chrono::milliseconds probeTimeout);
 
   // Every service unit systemd knows, loaded or installed (templates and aliases left out),

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -17,6 +19,7 @@
 #include "service/systemd/ServiceSchema.h"
 #include "service/systemd/SystemdFixture.h"
 #include "service/systemd/SysvServiceProvider.h"
+#include "sys/ChildProcess.h"
 
 namespace kestrava::service::systemd {
 namespace {
@@ -291,6 +294,46 @@ TEST(ServiceProviderChoice, SystemdWhenItAnswersSysvOtherwise) {
   auto without = makeServiceProvider();
   ::setenv("DBUS_SYSTEM_BUS_ADDRESS", saved.c_str(), 1);
   EXPECT_NE(dynamic_cast<SysvServiceProvider*>(without.get()), nullptr);
+}
+
+// A manager that owns its name but is too busy to answer in time (a listing of thousands of
+// unit files under way) is still systemd: the services are never taken from the init scripts.
+// Only a bus where nobody owns the manager's name means there is no systemd.
+TEST(ServiceProviderChoice, ABusyManagerIsStillSystemd) {
+  const std::filesystem::path dir = ::testing::TempDir() + "kestrava-busy-manager";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::string address = "unix:path=" + (dir / "bus").string();
+  sys::ChildProcess::Options options;
+  options.searchPath = true;
+  sys::ChildProcess daemon({"dbus-daemon", "--session", "--nofork", "--address=" + address},
+                           options);
+  sd_bus* raw = nullptr;
+  for (int i = 0; i < 250 && !raw; ++i) {
+    if (std::filesystem::exists(dir / "bus") && sd_bus_new(&raw) >= 0) {
+      if (sd_bus_set_address(raw, address.c_str()) < 0 || sd_bus_set_bus_client(raw, 1) < 0 ||
+          sd_bus_start(raw) < 0)
+        raw = sd_bus_unref(raw);
+    }
+    if (!raw) std::this_thread::sleep_for(20ms);
+  }
+  ASSERT_NE(raw, nullptr) << "no private bus";
+  std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)> owner(raw, sd_bus_flush_close_unref);
+
+  const char* saved = ::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+  const std::string savedAddress = saved ? saved : "";
+  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
+  EXPECT_EQ(SystemdClient::open(200ms), nullptr) << "nobody owns the name";
+  // The owner never reads its messages: the version probe goes unanswered.
+  ASSERT_GE(sd_bus_request_name(owner.get(), "org.freedesktop.systemd1", 0), 0);
+  EXPECT_NE(SystemdClient::open(200ms), nullptr) << "a busy manager was taken for none";
+  if (saved)
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", savedAddress.c_str(), 1);
+  else
+    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+  owner.reset();
+  daemon.kill();
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
