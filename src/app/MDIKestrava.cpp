@@ -84,14 +84,18 @@ void MDIKestrava::Form_Load() {
   Connect_Click();
 }
 
-void MDIKestrava::ConnectWBEM(const std::string& computer) {
+void MDIKestrava::ConnectWBEM(const std::string& computer,
+                              const std::vector<std::string>& readAhead) {
   Err().clear();
   BusyCursor busy;
   Err().step([&] {
     if (!eventSink) throw objectNotSet();
     eventSink->Cancel();
   });
-  Err().step([&] { WBEMServices = deref(Locator).ConnectServer(computer, "", "", "", "", "", 0); });
+  Err().step([&] {
+    deref(Locator).readAheadOnNextConnect(readAhead);
+    WBEMServices = deref(Locator).ConnectServer(computer, "", "", "", "", "", 0);
+  });
   if (!Err().pending()) return;
   busy.restore();
   showMessage(this, connectionFailureText(Err().description(), Err().source()), "Kestrava");

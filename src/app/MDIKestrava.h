@@ -38,8 +38,9 @@ class MDIKestrava : public QMainWindow {
   void Form_Load();
 
   // Opens or replaces the connection. Leaves the pending error (Err()) for the caller: number 0
-  // when the connection is open; otherwise shows the connection failure message.
-  void ConnectWBEM(const std::string& computer);
+  // when the connection is open; otherwise shows the connection failure message. readAhead
+  // names the queries the caller runs next, in order (ConnectHints).
+  void ConnectWBEM(const std::string& computer, const std::vector<std::string>& readAhead = {});
 
   std::unique_ptr<SWbemLocator> Locator;
   std::shared_ptr<SWbemServices> WBEMServices;

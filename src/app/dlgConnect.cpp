@@ -71,14 +71,14 @@ void dlgConnect::optRemote_Click() {
 
 void dlgConnect::OKButton_Click() {
   const std::string computer = txtConnect->text().toStdString();
-  main_.ConnectWBEM(computer);
+  // A computer far away can send every view's data with the connect; each ShowForm still runs
+  // its query.
+  std::vector<std::string> queries;
+  for (const ViewRow* row : kViewBuildOrder) queries.emplace_back(row->query());
+  main_.ConnectWBEM(computer, queries);
   if (Err().number() != 0) return;  // the failure message has been shown; stay open
 
   BusyCursor busy;
-  // A computer far away can send every view's data at once; each ShowForm still runs its query.
-  std::vector<std::string> queries;
-  for (const ViewRow* row : kViewBuildOrder) queries.push_back(main_.view(row->windowName())->query());
-  if (main_.WBEMServices) main_.WBEMServices->connection()->readAhead(queries);
   for (const ViewRow* row : kViewBuildOrder) main_.view(row->windowName())->hideView();
   main_.setWindowTitle("Kestrava - building - this may take a minute or two ...");
   for (const ViewRow* row : kViewBuildOrder) main_.view(row->windowName())->ShowForm();

@@ -26,15 +26,22 @@ bool namesLocalComputer(std::string_view computer) {
   return !own.empty() && equalsIgnoreCase(computer, own);
 }
 
-std::unique_ptr<Connection> connectComputer(const std::string& computer) {
-  return connectComputerWithSsh(computer, {});
+std::unique_ptr<Connection> connectComputer(const std::string& computer,
+                                            const ConnectHints& hints) {
+  return connectComputerWithSsh(computer, {}, hints);
 }
 
 std::unique_ptr<Connection> connectComputerWithSsh(const std::string& computer,
-                                                   const std::vector<std::string>& sshArguments) {
-  if (namesLocalComputer(computer)) return service::makeLocalConnection();
+                                                   const std::vector<std::string>& sshArguments,
+                                                   const ConnectHints& hints) {
+  if (namesLocalComputer(computer)) {
+    auto local = service::makeLocalConnection();
+    local->readAhead(hints.readAhead);
+    return local;
+  }
   remote::SshOptions options;
   options.sshArguments = sshArguments;
+  options.readAhead = hints.readAhead;
   return remote::connectOverSsh(computer, options);
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/ComError.h"
 #include "core/ManagementObject.h"
@@ -109,7 +110,16 @@ class Connection {
   virtual std::vector<SchemaPtr> classes() { return {}; }
 };
 
-// Opens a connection to the named computer; throws ComError when it cannot.
-using ConnectionFactory = std::function<std::unique_ptr<Connection>(const std::string& computer)>;
+// What the caller knows, before a connection is made, that it will ask of it at once.
+struct ConnectHints {
+  // The queries it runs first, in this order (as Connection::readAhead names them): a service
+  // far away may send them with its first message, so their results start with the connection.
+  std::vector<std::string> readAhead;
+};
+
+// Opens a connection to the named computer; throws ComError when it cannot. The factory hands
+// the hints to the connection it makes, which may ignore them.
+using ConnectionFactory = std::function<std::unique_ptr<Connection>(const std::string& computer,
+                                                                    const ConnectHints& hints)>;
 
 }  // namespace kestrava

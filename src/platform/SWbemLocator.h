@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/Connection.h"
 #include "platform/SWbemServices.h"
@@ -21,8 +22,13 @@ class SWbemLocator {
       const std::string& password = {}, const std::string& locale = {},
       const std::string& authority = {}, int securityFlags = 0);
 
+  // The queries the caller runs right after the next ConnectServer, in this order: they are
+  // handed to the factory with that connect alone (ConnectHints), never to a later one.
+  void readAheadOnNextConnect(std::vector<std::string> queries) { readAhead_ = std::move(queries); }
+
  private:
   ConnectionFactory factory_;
+  std::vector<std::string> readAhead_;
 };
 
 }  // namespace kestrava

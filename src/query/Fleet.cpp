@@ -62,7 +62,7 @@ void askFleet(const std::vector<std::string>& computers, unsigned parallel,
       }
       FleetAnswer answer;
       try {
-        auto connection = connect(computers[index]);
+        auto connection = connect(computers[index], {});
         ask(*connection, answer);
       } catch (const ComError& e) {
         answer.error = e;

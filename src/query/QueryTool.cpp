@@ -76,9 +76,15 @@ int runQuery(Connection& connection, const CommandLine& cmd, QueryToolContext& c
   return 0;
 }
 
+// A query travels with the connect, so a far side begins it as soon as it is ready.
+ConnectHints hintsFor(const CommandLine& cmd) {
+  if (cmd.mode == CommandLine::Mode::Query) return ConnectHints{{cmd.text}};
+  return {};
+}
+
 int runOne(const CommandLine& cmd, const std::string& computer, QueryToolContext& context) {
   try {
-    auto connection = context.connect(computer);
+    auto connection = context.connect(computer, hintsFor(cmd));
     switch (cmd.mode) {
       case CommandLine::Mode::Query:
         return runQuery(*connection, cmd, context);
@@ -105,7 +111,10 @@ int runMany(const CommandLine& cmd, const std::vector<std::string>& computers,
   ComputerColumn column;
   size_t failed = 0;
   askFleet(
-      computers, cmd.parallel, context.connect,
+      computers, cmd.parallel,
+      [&](const std::string& computer, const ConnectHints&) {
+        return context.connect(computer, hintsFor(cmd));
+      },
       [&](Connection& connection, FleetAnswer& answer) {
         if (cmd.mode == CommandLine::Mode::Get) {
           answer.objects.push_back(connection.getObject(cmd.text));
@@ -146,7 +155,7 @@ int runWatch(const CommandLine& cmd, const std::vector<std::string>& computers,
   forEachInParallel(computers.size(), cmd.parallel, [&](size_t i) {
     const std::string& computer = computers[i];
     try {
-      auto connection = context.connect(computer);
+      auto connection = context.connect(computer, {});
       const SubscriptionId id = connection->subscribe(cmd.text, [&](const EventObject& event) {
         std::lock_guard lock(mutex);
         if (context.out) writer.write(event, context.timestamp(), computer);

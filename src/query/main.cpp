@@ -74,11 +74,12 @@ int main(int argc, char** argv) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopSignals, signal);
   if (cmd.mode == CommandLine::Mode::Watch) pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  auto connect = [keep = cmd.keepConnections](const std::string& computer) {
+  auto connect = [keep = cmd.keepConnections](const std::string& computer,
+                                              const kestrava::ConnectHints& hints) {
     if (keep == 0 || kestrava::namesLocalComputer(computer))
-      return kestrava::connectComputer(computer);
+      return kestrava::connectComputer(computer, hints);
     return kestrava::connectComputerWithSsh(
-        computer, kestrava::query::connectionSharingOptions(computer, keep));
+        computer, kestrava::query::connectionSharingOptions(computer, keep), hints);
   };
   kestrava::query::QueryToolContext context{
       connect,

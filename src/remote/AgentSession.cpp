@@ -8,6 +8,7 @@
 #include "remote/FdIo.h"
 #include "remote/MessageCodec.h"
 #include "remote/ProtocolError.h"
+#include "service/WqlParser.h"
 
 namespace kestrava::remote {
 
@@ -15,6 +16,8 @@ namespace {
 constexpr size_t kReadSize = 64 * 1024;
 constexpr size_t kCancelCheckEvery = 32;
 constexpr auto kSlowObject = std::chrono::milliseconds(1);
+// Queries begun ahead of their turn at most; each holds a few hundred objects at most.
+constexpr size_t kMaxBegun = 8;
 
 Message hello() {
   return Message{Verb::Hello,
@@ -210,10 +213,37 @@ class AgentSession::QueryWriter final : public ObjectSink {
   std::chrono::steady_clock::time_point asked_;
 };
 
+namespace {
+// The class a query reads, or empty when it names none that parses.
+std::string classOf(const std::string& wql) {
+  try {
+    return toLowerAscii(service::WqlParser::parseSelect(wql).className);
+  } catch (const ComError&) {
+    return {};
+  }
+}
+}  // namespace
+
 void AgentSession::streamQuery(uint64_t id, const std::string& wql) {
   QueryWriter writer(*this, id);
+  Begun begun;
+  if (auto it = begun_.find(id); it != begun_.end()) {
+    begun = std::move(it->second);
+    begun_.erase(it);
+  }
+  answering_ = begun.stream || begun.refusal ? begun.className : classOf(wql);
+  beginWaitingQueries();
   try {
-    connection_->execQueryInto(wql, writer);
+    if (begun.refusal) throw *begun.refusal;
+    if (cancelQueued(id)) {
+      writer.accepted();  // given up before its turn: nothing of it is read or sent
+    } else if (begun.stream) {
+      writer.accepted();
+      while (auto object = begun.stream->next())
+        if (!writer.object(std::move(*object))) break;
+    } else {
+      connection_->execQueryInto(wql, writer);
+    }
   } catch (const ProtocolError&) {
     throw;
   } catch (const ComError& e) {
@@ -222,6 +252,44 @@ void AgentSession::streamQuery(uint64_t id, const std::string& wql) {
     return;
   }
   if (!writer.outputLost_) out_.send(Message{Verb::End, id, {}});
+}
+
+// Moves every request that has already arrived into pending_.
+void AgentSession::takeInArrived() {
+  fill(false);
+  while (auto payload = in_.next()) pending_.push_back(decodePayload(*payload));
+}
+
+// Begins the queries that wait, in order, up to the first request of another kind: nothing
+// asked after a method call or a subscription is read before it. A query of a class that one
+// begun (or the one streaming) reads waits for its turn, as it would wait for the provider.
+void AgentSession::beginWaitingQueries() {
+  takeInArrived();
+  for (const Message& m : pending_) {
+    if (m.verb != Verb::Query) return;
+    if (begun_.count(m.id) || cancelQueued(m.id)) continue;
+    if (begun_.size() >= kMaxBegun) return;
+    const std::string wql = m.body[0].asText();
+    const std::string cls = classOf(wql);
+    if (cls.empty() || cls == answering_) continue;
+    bool busy = false;
+    for (const auto& [id, other] : begun_) busy = busy || other.className == cls;
+    if (busy) continue;
+    Begun begun{cls, nullptr, std::nullopt};
+    try {
+      begun.stream = connection_->execQuery(wql);
+    } catch (const ComError& e) {
+      begun.refusal = e;
+    }
+    begun_.emplace(m.id, std::move(begun));
+  }
+}
+
+bool AgentSession::cancelQueued(uint64_t queryId) const {
+  for (const Message& m : pending_)
+    if (m.verb == Verb::Cancel && static_cast<uint64_t>(m.body[0].asInteger()) == queryId)
+      return true;
+  return false;
 }
 
 // Takes in whatever requests have already arrived; true when one cancels this query.
@@ -265,6 +333,7 @@ void AgentSession::cancel(uint64_t id, uint64_t target) {
 }
 
 void AgentSession::endSubscriptions() {
+  begun_.clear();  // their threads stop before the service goes
   if (!connection_) return;
   for (auto [id, local] : subscriptions_) {
     try {

@@ -6,6 +6,8 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "core/Connection.h"
 #include "remote/FrameDecoder.h"
@@ -17,7 +19,9 @@ namespace kestrava::remote {
 // The agent's side of one remote connection: says hello, opens the management service after the
 // client's hello, then answers requests one at a time from inFd, writing replies and
 // notifications to outFd. Query results are streamed object by object as the service yields
-// them; a cancel that arrives while a query streams ends it early.
+// them; a cancel that arrives while a query streams ends it early. Queries that wait behind the
+// one being answered, with nothing else before them, are begun at once, so the service reads
+// them meanwhile; their results are still written in turn.
 class AgentSession {
  public:
   using Opener = std::function<std::unique_ptr<Connection>()>;
@@ -47,6 +51,9 @@ class AgentSession {
   Outcome handshake();
   void handle(const Message& request);
   void streamQuery(uint64_t id, const std::string& wql);
+  void takeInArrived();
+  void beginWaitingQueries();
+  bool cancelQueued(uint64_t queryId) const;
   bool cancelRequested(uint64_t queryId);
   void subscribe(uint64_t id, const std::string& query);
   void cancel(uint64_t id, uint64_t target);
@@ -61,6 +68,15 @@ class AgentSession {
   bool inputEnded_ = false;
   std::unique_ptr<Connection> connection_;
   std::map<uint64_t, SubscriptionId> subscriptions_;  // client's id -> service's id
+
+  // A query begun before its turn: its stream, or the service's refusal.
+  struct Begun {
+    std::string className;
+    std::unique_ptr<ObjectStream> stream;
+    std::optional<ComError> refusal;
+  };
+  std::map<uint64_t, Begun> begun_;  // by the client's id
+  std::string answering_;            // the class of the query being streamed
 };
 
 }  // namespace kestrava::remote

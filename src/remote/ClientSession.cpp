@@ -109,7 +109,7 @@ ClientSession::~ClientSession() {
   close();
 }
 
-void ClientSession::start() {
+void ClientSession::start(const std::vector<std::string>& readAhead) {
   reader_ = std::thread([this] {
     readerId_ = std::this_thread::get_id();
     try {
@@ -130,6 +130,7 @@ void ClientSession::start() {
   });
   try {
     send(hello(), "the hello");
+    sendAhead(readAhead);
   } catch (const ComError&) {
     // The reader is finding out why the far side went; its verdict is what the user sees.
   }
@@ -571,14 +572,20 @@ bool ClientSession::judgeSubscription(std::string_view query) const {
 
 void ClientSession::readAhead(const std::vector<std::string>& queries) {
   dropReadAhead();
+  try {
+    sendAhead(queries);
+  } catch (const ComError&) {
+    // The call that takes the query reports the failure.
+  }
+}
+
+// Sends the queries unjudged (before the ready there are no classes to judge them by); the call
+// that takes one judges it then.
+void ClientSession::sendAhead(const std::vector<std::string>& queries) {
   for (const auto& wql : queries) {
-    try {
-      auto [id, request] = open("the query " + displayName(wql));
-      readAhead_.push_back({wql, id, request});
-      send(Message{Verb::Query, id, {Value::text(wql)}}, request->what);
-    } catch (const ComError&) {
-      return;  // the call that takes the query reports the failure
-    }
+    auto [id, request] = open("the query " + displayName(wql));
+    readAhead_.push_back({wql, id, request});
+    send(Message{Verb::Query, id, {Value::text(wql)}}, request->what);
   }
 }
 

@@ -45,7 +45,9 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
 
   // Starts the reader, exchanges hellos and waits for the agent to be ready, at most the
   // handshake limit. Throws the connect error (source SWbemLocator); the session is then closed.
-  void start();
+  // The queries of readAhead go right behind the hello (see readAhead()): the agent answers them
+  // once it is ready, so they cost no round trip of their own.
+  void start(const std::vector<std::string>& readAhead = {});
   // Stops the reader and ends the transport (its process is reaped). Idempotent. With abandon the
   // transport is killed at once instead of being asked to end.
   void close(bool abandon = false);
@@ -111,6 +113,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   void stopReader();
   void checkCaller() const;
   bool judgeQuery(std::string_view wql) const;
+  void sendAhead(const std::vector<std::string>& queries);
   std::unique_ptr<ObjectStream> takeReadAhead(std::string_view wql);
   void dropReadAhead();
   bool judgeSubscription(std::string_view query) const;

@@ -6,9 +6,10 @@
 namespace kestrava::remote {
 
 RemoteConnection::RemoteConnection(std::unique_ptr<Transport> transport,
-                                   const std::string& computer, RemoteLimits limits)
+                                   const std::string& computer, RemoteLimits limits,
+                                   const std::vector<std::string>& readAhead)
     : session_(std::make_shared<ClientSession>(std::move(transport), computer, limits)) {
-  session_->start();
+  session_->start(readAhead);
 }
 
 RemoteConnection::~RemoteConnection() {
@@ -60,7 +61,8 @@ std::unique_ptr<RemoteConnection> connectOverSsh(const std::string& computer,
                                                  const SshOptions& options) {
   auto transport =
       std::make_unique<SshTransport>(computer, options.sshProgram, options.sshArguments);
-  return std::make_unique<RemoteConnection>(std::move(transport), computer, options.limits);
+  return std::make_unique<RemoteConnection>(std::move(transport), computer, options.limits,
+                                            options.readAhead);
 }
 
 }  // namespace kestrava::remote

@@ -22,9 +22,10 @@ class ClientSession;
 // connection back, except to cancel.
 class RemoteConnection final : public Connection {
  public:
-  // Connects over the transport; throws ComError with source SWbemLocator when it cannot.
+  // Connects over the transport; throws ComError with source SWbemLocator when it cannot. The
+  // queries of readAhead travel with the hello, as readAhead() would send them after the connect.
   RemoteConnection(std::unique_ptr<Transport> transport, const std::string& computer,
-                   RemoteLimits limits = {});
+                   RemoteLimits limits = {}, const std::vector<std::string>& readAhead = {});
   ~RemoteConnection() override;
 
   std::unique_ptr<ObjectStream> execQuery(std::string_view wql) override;
@@ -51,6 +52,7 @@ struct SshOptions {
   std::string sshProgram = "ssh";
   RemoteLimits limits;
   std::vector<std::string> sshArguments = {};  // more options for ssh, before the "--"
+  std::vector<std::string> readAhead = {};     // queries sent with the hello
 };
 
 // Reaches kestrava-agent on the named computer through ssh. Refuses a name ssh could misread

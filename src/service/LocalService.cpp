@@ -375,6 +375,8 @@ std::shared_ptr<LocalService::FullRead> LocalService::fullReadOnce(size_t classI
 }
 
 void LocalService::readAhead(const std::vector<std::string>& queries) {
+  // One query named is run by its caller right away: read ahead, it would only be copied.
+  if (queries.size() < 2) return;
   for (const std::string& wql : queries) {
     size_t index;
     try {

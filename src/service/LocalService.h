@@ -44,10 +44,10 @@ class LocalService final : public Connection {
   SubscriptionId subscribe(std::string_view notificationQuery, EventCallback callback) override;
   void cancel(SubscriptionId id) override;
   std::vector<SchemaPtr> classes() override;
-  // Starts, each on a thread of its own, the full reads of the named Select * queries, so that
-  // they go on in parallel while the caller works through them one by one. The first Select *
-  // of each class on this connection takes its read, as it takes the poller's; a method call
-  // drops them.
+  // Starts, each on a thread of its own, the full reads of the named Select * queries (two or
+  // more; one is left to its caller), so that they go on in parallel while the caller works
+  // through them one by one. The first Select * of each class on this connection takes its
+  // read, as it takes the poller's; a method call drops them.
   void readAhead(const std::vector<std::string>& queries) override;
 
  private:

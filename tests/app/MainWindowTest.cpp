@@ -246,7 +246,7 @@ TEST_F(MainWindowTest, OptionButtonsDecideTheNamePassedToTheLocator) {
     AppHarness fresh;
     std::string passed = "<none>";
     fresh.main = std::make_unique<MDIKestrava>(
-        [&](const std::string& name) -> std::unique_ptr<Connection> {
+        [&](const std::string& name, const ConnectHints&) -> std::unique_ptr<Connection> {
           passed = name;
           throw ComError(1, "refused ", "test");
         },

@@ -63,7 +63,8 @@ TEST_F(SWbemTest, LocatorPassesTheNameAndRefusesOtherIdentities) {
             err::kWbemInvalidParameter);
   EXPECT_TRUE(service.calls().empty()) << "refused before any connect";
   EXPECT_EQ(errorOf([&] { locator.ConnectServer("nowhere"); }), err::kRpcServerUnavailable);
-  SWbemLocator empty([](const std::string&) { return std::unique_ptr<Connection>(); });
+  SWbemLocator empty(
+      [](const std::string&, const ConnectHints&) { return std::unique_ptr<Connection>(); });
   EXPECT_EQ(errorOf([&] { empty.ConnectServer("x"); }), err::kWbemFailed);
 }
 

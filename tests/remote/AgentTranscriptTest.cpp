@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+
 #include "remote/MessageCodec.h"
 #include "remote/RemoteTestSupport.h"
 #include "support/ScriptedService.h"
@@ -171,6 +173,32 @@ TEST_F(AgentTranscript, ACancelThatArrivesWhileAQueryStreamsEndsIt) {
   gate->open();
   expect(f("ok 2\n") + f("end 1\n") + f("object 3\ni1;a3:s2:s0nn"));
   EXPECT_EQ(finish(), AgentSession::kClosed);
+}
+
+TEST_F(AgentTranscript, BeginsQueriesWaitingBehindAStreamingOneAndSkipsThoseGivenUp) {
+  service.addClass("Win32_Process", "Handle", {"Handle"});
+  service.addObject("Win32_Process", {{"Handle", Value::text("7")}});
+  auto gate = std::make_shared<Latch>();
+  start([this, gate] { return std::make_unique<GatedConnection>(service.connect(), 1, gate); });
+  expect(kAgentHello);
+  // Requests may ride behind the hello; the third reads the first one's class, the fourth
+  // gives it up.
+  send(kClientHello + f("query 1\ns27:Select * From Win32_Service") +
+       f("query 2\ns27:Select * From Win32_Process") +
+       f("query 3\ns30:Select Name From Win32_Service") + f("cancel 4\ni3;"));
+  expect(f("ready 0\na0:"));
+  expect(f("ok 1\n") + kServiceSchema + f("object 1\ni1;a3:s12:cron.services7:Runningi612;"));
+  const auto asked = [&](const std::string& wql) {
+    return std::count(service.calls().begin(), service.calls().end(), "query " + wql);
+  };
+  EXPECT_EQ(asked("Select * From Win32_Process"), 1) << "read while the first one waits";
+  EXPECT_EQ(asked("Select Name From Win32_Service"), 0);
+  gate->open();
+  expect(f("object 1\ni1;a3:s3:123nn") + f("end 1\n") + f("ok 2\n") +
+         f("schema 0\ni2;s13:Win32_Processs6:Handlea1:s6:Handle") + f("object 2\ni2;a1:s1:7") +
+         f("end 2\n") + f("ok 3\n") + f("end 3\n") + f("ok 4\n"));
+  EXPECT_EQ(finish(), AgentSession::kClosed);
+  EXPECT_EQ(asked("Select Name From Win32_Service"), 0) << "given up before its turn";
 }
 
 // What a client may break, and what the agent says before it hangs up.

@@ -202,9 +202,31 @@ TEST_F(RemoteOverAgent, QueriesReadAheadAreTakenOnceInTurnAndAnyOtherCallDropsTh
   remote.reset();
   agents.clear();
   EXPECT_EQ(timesSent(service, "query Select * From Win32_Process"), 3u);
-  EXPECT_EQ(timesSent(service, "query Select Name From Win32_Process"), 2u);
+  // The last "Select Name" was dropped unread: whether the agent saw its cancel in time is a race.
+  EXPECT_GE(timesSent(service, "query Select Name From Win32_Process"), 1u);
+  EXPECT_LE(timesSent(service, "query Select Name From Win32_Process"), 2u);
   EXPECT_EQ(timesSent(service, "query Select Handle From Win32_Process"), 2u)
       << "the refill after the action read anew";
+}
+
+TEST_F(RemoteOverAgent, QueriesNamedAtTheConnectCostNoRoundTripAndAreJudgedWhenTaken) {
+  auto schema = service.objects("Win32_Process").front().schema();
+  InProcessAgent agent([&] {
+    return std::make_unique<testing::NamingClasses>(service.connect(),
+                                                    std::vector<SchemaPtr>{schema});
+  });
+  RemoteConnection remote(agent.transport(), "far", RemoteLimits{},
+                          {"Select * From Win32_Process", "Select Nope From Win32_Process",
+                           "Select Handle From Win32_Process"});
+  EXPECT_EQ(drain(*remote.execQuery("Select * From Win32_Process")).size(), 6u);
+  EXPECT_EQ(remote.roundTrips(), 1u) << "the query went with the hello";
+  // Sent before the classes were known, a bad one still fails as it would have at once.
+  EXPECT_TRUE(has(describe([&] { remote.execQuery("Select Nope From Win32_Process"); }),
+                  "Invalid query|SWbemServicesEx|" + std::to_string(err::kWbemInvalidQuery)));
+  EXPECT_EQ(drain(*remote.execQuery("Select Handle From Win32_Process")).size(), 6u);
+  EXPECT_EQ(remote.roundTrips(), 1u);
+  EXPECT_EQ(timesSent(service, "query Select * From Win32_Process"), 1u);
+  EXPECT_EQ(timesSent(service, "query Select Handle From Win32_Process"), 1u);
 }
 
 TEST_F(RemoteOverAgent, AnAbandonedQueryDoesNotDisturbTheNextCall) {
@@ -493,9 +515,13 @@ class ScriptedPeer {
 const std::string kHello = frame("hello 0\ni2;s14:kestrava-agents5:0.1.0");
 const std::string kReady = frame("ready 0\na0:");
 
+// Queries ride behind the hello, as the view build's do: the connect's verdict is the same.
 std::string connectError(ScriptedPeer& peer,
                          std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-  return describe([&] { RemoteConnection(peer.transport(), "far", RemoteLimits{timeout}); });
+  return describe([&] {
+    RemoteConnection(peer.transport(), "far", RemoteLimits{timeout},
+                     {"Select * From Win32_Process"});
+  });
 }
 
 TEST(ASilentFarSide, FailsTheWaitingCallAfterTheSilenceLimitAndEveryLaterOne) {

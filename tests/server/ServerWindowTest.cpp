@@ -133,9 +133,11 @@ TEST_F(ServerWindow, AfterTheNetworkDiedTheWindowAnswersAgain) {
   const std::string port = std::getenv("KESTRAVA_TEST_SERVER_PORT");
   remote::testing::LoopbackRelay relay(std::stoi(port));
   main = std::make_unique<MDIKestrava>(
-      [&](const std::string& computer) {
-        return connectComputerWithSsh(computer, {"-o", "Port=" + std::to_string(relay.port()), "-o",
-                                                 "HostKeyAlias=[127.0.0.1]:" + port});
+      [&](const std::string& computer, const ConnectHints& hints) {
+        return connectComputerWithSsh(computer,
+                                      {"-o", "Port=" + std::to_string(relay.port()), "-o",
+                                       "HostKeyAlias=[127.0.0.1]:" + port},
+                                      hints);
       },
       &makeViewWindow);
   main->show();

@@ -206,7 +206,7 @@ std::unique_ptr<Connection> ScriptedService::connect() {
 }
 
 ConnectionFactory ScriptedNetwork::factory() {
-  return [this](const std::string& computer) -> std::unique_ptr<Connection> {
+  return [this](const std::string& computer, const ConnectHints&) -> std::unique_ptr<Connection> {
     auto it = computers_.find(computer);
     if (it == computers_.end())
       throw ComError(err::kRpcServerUnavailable, "The RPC server is unavailable. ", "SWbemLocator");

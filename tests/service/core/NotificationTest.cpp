@@ -299,7 +299,7 @@ TEST_F(NotificationTest, AReadAheadIsTakenOnceAndNeverAfterAMethodCall) {
   EXPECT_EQ(services_->enumerations(), 2u) << "a second Select * took an old read";
 
   SetUp();  // a new connection: a method call between the read ahead and the query
-  service_->readAhead({"Select * From Kestrava_Unit"});
+  service_->readAhead({"Select * From Kestrava_Unit", "Select Name From Kestrava_Unit"});
   ASSERT_TRUE(readsReach(1));
   EXPECT_THROW(service_->execMethod("Kestrava_Unit='a.service'", "Stop"), ComError);
   const size_t afterMethod = services_->enumerations();

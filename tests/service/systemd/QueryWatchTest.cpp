@@ -142,14 +142,15 @@ TEST(QueryWatch, CallAndWatchActOnARealService) {
   NEED_SYSTEMD_FIXTURE();
   using kestrava::service::LocalService;
   auto clock = std::make_shared<kestrava::service::testing::ManualClock>();
-  auto connect = [&](const std::string&) -> std::unique_ptr<kestrava::Connection> {
+  auto connect = [&](const std::string&,
+                     const kestrava::ConnectHints&) -> std::unique_ptr<kestrava::Connection> {
     kestrava::service::ProviderList providers;
     providers.push_back(kestrava::service::makeServiceProvider());
     LocalService::Options options;
     options.clock = clock;
     return std::make_unique<LocalService>(std::move(providers), options);
   };
-  auto states = connect("");
+  auto states = connect("", {});
   if (stateOf(*states) != "Stopped") {
     call("StopService");
     ASSERT_TRUE(reaches(*states, "Stopped"));
@@ -158,12 +159,12 @@ TEST(QueryWatch, CallAndWatchActOnARealService) {
   std::ostringstream out, err;
   std::promise<void> stop;
   std::shared_future<void> stopped = stop.get_future().share();
-  kestrava::query::QueryToolContext context{
-      connect, out, err,
-      [stopped](std::chrono::milliseconds limit) {
-        return stopped.wait_for(limit) == std::future_status::ready;
-      },
-      [] { return std::string("T"); }};
+  kestrava::query::QueryToolContext context{connect, out, err,
+                                            [stopped](std::chrono::milliseconds limit) {
+                                              return stopped.wait_for(limit) ==
+                                                     std::future_status::ready;
+                                            },
+                                            [] { return std::string("T"); }};
   const auto cmd = kestrava::query::CommandLine::parse(
       {"--watch",
        "Select * from __InstanceModificationEvent Within 0.5 Where TargetInstance Isa "
