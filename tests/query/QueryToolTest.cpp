@@ -195,8 +195,7 @@ TEST_F(QueryToolTest, AnEmptyResultPrintsTheHeaderOfWhatWasAsked) {
   const Case cases[] = {
       {{"--format", "csv", "Select loadpercentage, DeviceID From Win32_Processor"},
        "LoadPercentage,DeviceID\n"},
-      {{"Select * From Win32_Processor"},
-       "DeviceID  LoadPercentage\n--------  --------------\n"},
+      {{"Select * From Win32_Processor"}, "DeviceID  LoadPercentage\n--------  --------------\n"},
       {{"--format", "json", "Select * From Win32_Processor"}, "[]\n"},
       {{"--format", "list", "Select * From Win32_Processor"}, ""},
   };
