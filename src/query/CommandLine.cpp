@@ -5,13 +5,25 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 
 namespace kestrava::query {
 
 namespace {
 
-enum Option : int { kHost = 256, kHosts, kFormat, kGet, kCall, kWatch, kParallel, kKeep };
+enum Option : int {
+  kHost = 256,
+  kHosts,
+  kFormat,
+  kGet,
+  kCall,
+  kWatch,
+  kParallel,
+  kKeep,
+  kSort,
+  kLimit
+};
 
 constexpr option kOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -24,6 +36,8 @@ constexpr option kOptions[] = {
     {"watch", required_argument, nullptr, kWatch},
     {"parallel", required_argument, nullptr, kParallel},
     {"keep-connections", required_argument, nullptr, kKeep},
+    {"sort", required_argument, nullptr, kSort},
+    {"limit", required_argument, nullptr, kLimit},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -118,10 +132,22 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
       case kFormat: {
         auto format = parseOutputFormat(optarg);
         if (!format)
-          throw UsageError("unknown format '" + std::string(optarg) + "' (table, csv or json)");
+          throw UsageError("unknown format '" + std::string(optarg) +
+                           "' (table, csv, json or list)");
         cmd.format = *format;
         break;
       }
+      case kSort: {
+        auto key = parseSortKey(optarg);
+        if (!key)
+          throw UsageError("option --sort takes a property, or a property and ':desc', not '" +
+                           std::string(optarg) + "'");
+        cmd.sort.push_back(std::move(*key));
+        break;
+      }
+      case kLimit:
+        cmd.limit = numberIn("limit", optarg, 1, std::numeric_limits<unsigned>::max());
+        break;
       case kGet:
       case kWatch:
         setMode(cmd, modeSet, value == kGet ? Mode::Get : Mode::Watch);
@@ -146,10 +172,13 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
     cmd.text = positional.front();
   }
   if (!modeSet) throw UsageError("no query given");
+  if (cmd.mode != Mode::Query && (!cmd.sort.empty() || cmd.limit))
+    throw UsageError("--sort and --limit go with a query, not with --get, --call or --watch");
   return cmd;
 }
 const char* CommandLine::usage() {
-  return "Usage: kestrava-query [COMPUTERS] [--format table|csv|json] \"WQL\"\n"
+  return "Usage: kestrava-query [COMPUTERS] [--format F] [--sort PROPERTY[:desc]]... [--limit N]\n"
+         "                      \"WQL\"\n"
          "       kestrava-query [COMPUTERS] [--format ...] --get \"OBJECT PATH\"\n"
          "       kestrava-query [COMPUTERS] [--format ...] --call \"OBJECT PATH\" METHOD\n"
          "       kestrava-query [COMPUTERS] [--format ...] --watch \"NOTIFICATION QUERY\"\n"
@@ -167,13 +196,26 @@ const char* CommandLine::usage() {
          "                  let ssh share each connection and keep it SECONDS after its last use,\n"
          "                  so the next query skips the log-in (ControlMaster/ControlPersist);\n"
          "                  never where the ssh configuration already says how to share\n"
-         "  --format F      table (aligned, the default), csv (with a header row) or json\n"
+         "  --format F      table (aligned, the default), csv (with a header row), json, or list\n"
+         "                  (one property a line, a blank line between objects); a query that\n"
+         "                  matches nothing still prints the table's or the CSV's header\n"
+         "  --sort PROPERTY[:desc]\n"
+         "                  order a query's objects by PROPERTY, one the query returns "
+         "(\":desc\":\n"
+         "                  largest first); repeat it for ties. Numbers by value, texts as the\n"
+         "                  lists of kestrava order them: runs of digits by value, letters\n"
+         "                  without regard to case\n"
+         "  --limit N       print at most N of a query's objects (after --sort)\n"
+         "\n"
+         "--call prints the return value with its meaning (\"2 Access denied\", \"0 Success\");\n"
+         "JSON and CSV give it as ReturnValue and Meaning. A value other than 0 exits with 1.\n"
          "\n"
          "--host and --hosts may be given together and repeated. With --hosts or more than one\n"
          "--host, every row, return value and event begins with its computer as named here\n"
          "(a \"Computer\" column or member); rows stay together in the order the computers were\n"
          "named. A computer that fails is reported on standard error with its name, and the\n"
-         "others are still printed.\n"
+         "others are still printed. --sort and --limit order and count the rows of all the\n"
+         "computers together.\n"
          "\n"
          "An option's value may also follow it after '=' (--format=json), an option may be\n"
          "shortened to any unique prefix (--fo json), and \"--\" ends the options.\n"
@@ -186,11 +228,14 @@ const char* CommandLine::usage() {
          "TargetInstance Isa 'Win32_Service'\"\n"
          "  kestrava-query --hosts servers.txt \"Select Name From Win32_Service Where StartMode = "
          "'Auto' And State <> 'Running'\"\n"
+         "  kestrava-query --hosts servers.txt --sort WorkingSetSize:desc --limit 5 \"Select Name, "
+         "WorkingSetSize From Win32_Process\"\n"
          "\n"
          "Exit status: 0 when every computer answered, 1 when the service of at least one\n"
-         "reported an error or could not be reached (printed with its number) or the output\n"
-         "cannot be written (a full disk, a closed standard output, a reader that has gone\n"
-         "away), 2 for a command line that cannot be run.\n";
+         "reported an error or could not be reached (printed with its number), a --call\n"
+         "returned a value other than 0, or the output cannot be written (a full disk, a\n"
+         "closed standard output, a reader that has gone away), 2 for a command line that\n"
+         "cannot be run (also a --sort property that the query does not return).\n";
 }
 
 }  // namespace kestrava::query

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "query/ObjectWriter.h"
+#include "query/RowOrder.h"
 
 namespace kestrava::query {
 
@@ -15,7 +16,7 @@ class UsageError : public std::runtime_error {
 };
 
 // kestrava-query's arguments:
-//   [COMPUTERS] [--format table|csv|json] "WQL"
+//   [COMPUTERS] [--format table|csv|json|list] [--sort PROPERTY[:desc]]... [--limit N] "WQL"
 //   [COMPUTERS] [--format ...] --get "OBJECT PATH"
 //   [COMPUTERS] [--format ...] --call "OBJECT PATH" METHOD
 //   [COMPUTERS] [--format ...] --watch "NOTIFICATION QUERY"
@@ -45,6 +46,8 @@ struct CommandLine {
   std::string method;  // for Call
   unsigned parallel = kDefaultParallel;
   unsigned keepConnections = 0;  // seconds a shared ssh connection stays; 0: none shared
+  std::vector<SortKey> sort;     // a query's order across every computer, first key first
+  std::optional<size_t> limit;   // at most this many of a query's objects, across every computer
 
   // Several computers, so each row, value and event names its computer: any --hosts, or more
   // than one --host.

@@ -24,13 +24,23 @@ void CsvWriter::writeRow(const std::vector<std::string>& fields, std::ostream& o
   out << line << '\n';
 }
 
+void CsvWriter::writeHeader(const ClassSchema& schema) {
+  std::vector<std::string> header;
+  for (const auto& name : schema.properties()) header.push_back(sys::validUtf8(name));
+  writeRow(header, out_);
+}
+
+void CsvWriter::emptyResult(const SchemaPtr& schema) {
+  if (schema_ || !schema) return;
+  schema_ = schema;
+  writeHeader(*schema_);
+}
+
 void CsvWriter::write(const ManagementObject& object) {
   if (!object.schema()) return;
   if (!schema_) {
     schema_ = object.schema();
-    std::vector<std::string> header;
-    for (const auto& name : schema_->properties()) header.push_back(sys::validUtf8(name));
-    writeRow(header, out_);
+    writeHeader(*schema_);
   }
   std::vector<std::string> fields(schema_->size());
   for (size_t i = 0; i < schema_->size(); ++i) {

@@ -15,11 +15,14 @@ class CsvWriter final : public ObjectWriter {
 
   void write(const ManagementObject& object) override;
   void finish() override { out_.flush(); }
+  void emptyResult(const SchemaPtr& schema) override;
 
   static std::string field(std::string_view text);
   static void writeRow(const std::vector<std::string>& fields, std::ostream& out);
 
  private:
+  void writeHeader(const ClassSchema& schema);
+
   std::ostream& out_;
   SchemaPtr schema_;
 };

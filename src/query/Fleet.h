@@ -15,6 +15,7 @@ namespace kestrava::query {
 struct FleetAnswer {
   std::vector<ManagementObject> objects;
   std::optional<ComError> error;
+  SchemaPtr schema;  // the objects' schema where the service tells it, even of no object
 };
 
 // Asks many computers the same thing, each over a connection of its own, at most `parallel`

@@ -8,6 +8,9 @@
 #include "query/EventWriter.h"
 #include "query/Fleet.h"
 #include "query/ObjectWriter.h"
+#include "query/RowOrder.h"
+#include "service/QueryPlan.h"
+#include "service/WqlParser.h"
 
 namespace kestrava::query {
 
@@ -27,25 +30,29 @@ void report(QueryToolContext& context, const std::string* computer, const ComErr
 class ComputerColumn {
  public:
   ManagementObject add(const std::string& computer, const ManagementObject& object) {
-    if (object.schema() != source_) {
-      source_ = object.schema();
-      // A class with a Computer property of its own keeps it; the leading column gives way.
-      std::string column = kComputerColumn;
-      while (source_ && source_->indexOf(column)) column.insert(0, "_");
-      std::vector<std::string> properties{column};
-      if (source_)
-        properties.insert(properties.end(), source_->properties().begin(),
-                          source_->properties().end());
-      auto& shared = byProperties_[properties];
-      if (!shared)
-        shared = std::make_shared<const ClassSchema>(source_ ? source_->className() : "", column,
-                                                     properties);
-      named_ = shared;
-    }
-    ManagementObject out(named_);
+    ManagementObject out(named(object.schema()));
     out.setAt(0, Value::text(computer));
     for (size_t i = 0; i < object.values().size(); ++i) out.setAt(i + 1, object.at(i));
     return out;
+  }
+
+  // The schema with the leading column, for objects of this schema.
+  const SchemaPtr& named(const SchemaPtr& source) {
+    if (source == source_ && named_) return named_;
+    source_ = source;
+    // A class with a Computer property of its own keeps it; the leading column gives way.
+    std::string column = kComputerColumn;
+    while (source_ && source_->indexOf(column)) column.insert(0, "_");
+    std::vector<std::string> properties{column};
+    if (source_)
+      properties.insert(properties.end(), source_->properties().begin(),
+                        source_->properties().end());
+    auto& shared = byProperties_[properties];
+    if (!shared)
+      shared = std::make_shared<const ClassSchema>(source_ ? source_->className() : "", column,
+                                                   properties);
+    named_ = shared;
+    return named_;
   }
 
  private:
@@ -53,26 +60,88 @@ class ComputerColumn {
   std::map<std::vector<std::string>, SchemaPtr> byProperties_;
 };
 
-ManagementObject returnValueObject(Value value) {
-  static const auto schema = std::make_shared<const ClassSchema>(
-      "__PARAMETERS", "ReturnValue", std::vector<std::string>{"ReturnValue"});
-  ManagementObject object(schema);
-  object.setAt(0, std::move(value));
-  return object;
+// A return value that tells of a refusal or failure: a number other than 0.
+bool refused(const ManagementObject& result) {
+  const Value& value = result.at(0);
+  return value.kind() == Value::Kind::Integer && value.asInteger() != 0;
 }
+
+// The schema of a query's objects as the service's classes tell it: its select list, or every
+// property of the class for Select *. Null when the service does not name its classes.
+SchemaPtr resultSchema(Connection& connection, std::string_view wql) {
+  try {
+    const auto query = service::WqlParser::parseSelect(wql);
+    for (const auto& schema : connection.classes())
+      if (schema && equalsIgnoreCase(schema->className(), query.className))
+        return service::QueryPlan(query, schema).resultSchema(schema);
+  } catch (const ComError&) {
+    // The service took a query this side cannot read: its objects will show their schema.
+  }
+  return nullptr;
+}
+
+// Refuses a --sort property that the query's objects lack.
+void checkSortKeys(const CommandLine& cmd, const SchemaPtr& schema) {
+  if (!schema) return;
+  if (const SortKey* missing = missingSortKey(cmd.sort, *schema))
+    throw UsageError("--sort " + terminalText(missing->property) +
+                     ": the query returns no such property");
+}
+
+// The objects of one query, ordered and counted as --sort and --limit say, to one writer.
+class QueryOutput {
+ public:
+  QueryOutput(const CommandLine& cmd, ObjectWriter& writer) : cmd_(cmd), writer_(writer) {
+    if (!cmd.sort.empty()) order_.emplace(cmd.sort, cmd.limit);
+  }
+
+  // The objects' schema, when known before them: sort keys are checked against it.
+  void expect(const SchemaPtr& schema) {
+    if (!schema || shape_) return;
+    shape_ = schema;
+    checkSortKeys(cmd_, schema);
+  }
+  // False once the limit is reached without sorting: nothing more is wanted.
+  bool add(ManagementObject&& object) {
+    expect(object.schema());
+    if (order_)
+      order_->add(std::move(object));
+    else if (wantsMore())
+      writer_.write(object);
+    ++count_;
+    return wantsMore();
+  }
+  bool wantsMore() const { return order_ || !cmd_.limit || count_ < *cmd_.limit; }
+  void finish() {
+    if (order_)
+      for (const auto& object : order_->take()) writer_.write(object);
+    if (count_ == 0 && shape_) writer_.emptyResult(shape_);
+    writer_.finish();
+  }
+
+ private:
+  const CommandLine& cmd_;
+  ObjectWriter& writer_;
+  std::optional<RowOrder> order_;
+  SchemaPtr shape_;
+  size_t count_ = 0;
+};
 
 int runQuery(Connection& connection, const CommandLine& cmd, QueryToolContext& context) {
   auto writer = makeObjectWriter(cmd.format, context.out);
   auto stream = connection.execQuery(cmd.text);
+  QueryOutput output(cmd, *writer);
+  output.expect(resultSchema(connection, cmd.text));
   try {
-    // Once the output fails, the rest of the result is not asked for.
-    for (std::optional<ManagementObject> object; context.out && (object = stream->next());)
-      writer->write(*object);
+    // Once the output fails, or the limit is reached, the rest of the result is not asked for.
+    for (std::optional<ManagementObject> object;
+         context.out && output.wantsMore() && (object = stream->next());)
+      output.add(std::move(*object));
   } catch (const ComError&) {
-    writer->finish();  // what came before the failure, in well-formed output
+    output.finish();  // what came before the failure, in well-formed output
     throw;
   }
-  writer->finish();
+  output.finish();
   return 0;
 }
 
@@ -91,9 +160,12 @@ int runOne(const CommandLine& cmd, const std::string& computer, QueryToolContext
       case CommandLine::Mode::Get:
         writeSingleObject(cmd.format, connection->getObject(cmd.text), context.out);
         return 0;
-      case CommandLine::Mode::Call:
-        writeReturnValue(cmd.format, connection->execMethod(cmd.text, cmd.method), context.out);
-        return 0;
+      case CommandLine::Mode::Call: {
+        const auto result =
+            methodResult(cmd.text, connection->execMethod(cmd.text, cmd.method));
+        writeReturnValue(cmd.format, result, context.out);
+        return refused(result) ? 1 : 0;
+      }
       default:
         return 0;
     }
@@ -108,6 +180,7 @@ int runOne(const CommandLine& cmd, const std::string& computer, QueryToolContext
 int runMany(const CommandLine& cmd, const std::vector<std::string>& computers,
             QueryToolContext& context) {
   auto writer = makeObjectWriter(cmd.format, context.out);
+  QueryOutput output(cmd, *writer);
   ComputerColumn column;
   size_t failed = 0;
   askFleet(
@@ -119,22 +192,33 @@ int runMany(const CommandLine& cmd, const std::vector<std::string>& computers,
         if (cmd.mode == CommandLine::Mode::Get) {
           answer.objects.push_back(connection.getObject(cmd.text));
         } else if (cmd.mode == CommandLine::Mode::Call) {
-          answer.objects.push_back(returnValueObject(connection.execMethod(cmd.text, cmd.method)));
+          answer.objects.push_back(
+              methodResult(cmd.text, connection.execMethod(cmd.text, cmd.method)));
         } else {
           auto stream = connection.execQuery(cmd.text);
-          while (auto object = stream->next()) answer.objects.push_back(std::move(*object));
+          answer.schema = resultSchema(connection, cmd.text);
+          // Without --sort, no computer's rows beyond the limit can be printed.
+          while (!cmd.limit || !cmd.sort.empty() || answer.objects.size() < *cmd.limit) {
+            auto object = stream->next();
+            if (!object) break;
+            answer.objects.push_back(std::move(*object));
+          }
         }
       },
       [&](const std::string& computer, FleetAnswer& answer) {
-        for (const auto& object : answer.objects) writer->write(column.add(computer, object));
+        if (answer.schema) output.expect(column.named(answer.schema));
+        for (const auto& object : answer.objects) {
+          if (cmd.mode == CommandLine::Mode::Call && refused(object)) ++failed;
+          if (!output.add(column.add(computer, object))) break;
+        }
         if (answer.error) {
           ++failed;
           report(context, &computer, *answer.error);
         }
         context.out.flush();
-        return static_cast<bool>(context.out);
+        return context.out && output.wantsMore();
       });
-  writer->finish();
+  output.finish();
   return failed ? 1 : 0;
 }
 

@@ -30,7 +30,9 @@ struct QueryToolContext {
 
 // Asks the computers (see computerNames) what the command line says. With one computer, the
 // output is as that computer's alone; with namesComputers(), every row, return value and event
-// begins with its computer, and the status is 1 when any computer failed.
+// begins with its computer, and the status is 1 when any computer failed. A --call that returns
+// a number other than 0 has status 1. Throws UsageError for a --sort property that the query's
+// objects lack, before printing any of them.
 int runQueryTool(const CommandLine& cmd, const std::vector<std::string>& computers,
                  QueryToolContext& context);
 

@@ -16,10 +16,7 @@ void TableWriter::write(const ManagementObject& object) {
   if (!object.schema()) return;
   if (!schema_) {
     schema_ = object.schema();
-    std::vector<std::string> header;
-    for (const auto& name : schema_->properties()) header.push_back(terminalText(name));
-    rows_.push_back(std::move(header));
-    numeric_.assign(schema_->size(), true);
+    writeHeader(*schema_);
   }
   std::vector<std::string> row(schema_->size());
   for (size_t i = 0; i < schema_->size(); ++i) {
@@ -28,6 +25,19 @@ void TableWriter::write(const ManagementObject& object) {
     if (!isNumber(v) && !v.isNull() && !v.isEmpty()) numeric_[i] = false;
   }
   rows_.push_back(std::move(row));
+}
+
+void TableWriter::writeHeader(const ClassSchema& schema) {
+  std::vector<std::string> header;
+  for (const auto& name : schema.properties()) header.push_back(terminalText(name));
+  rows_.push_back(std::move(header));
+  numeric_.assign(schema.size(), true);
+}
+
+void TableWriter::emptyResult(const SchemaPtr& schema) {
+  if (schema_ || !schema) return;
+  schema_ = schema;
+  writeHeader(*schema_);
 }
 
 void TableWriter::finish() {

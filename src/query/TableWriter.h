@@ -15,12 +15,15 @@ class TableWriter final : public ObjectWriter {
 
   void write(const ManagementObject& object) override;
   void finish() override;
+  void emptyResult(const SchemaPtr& schema) override;
 
   // Lays out rows of cells; the first row is the header, rightAligned is per column.
   static void layOut(const std::vector<std::vector<std::string>>& rows,
                      const std::vector<bool>& rightAligned, std::ostream& out);
 
  private:
+  void writeHeader(const ClassSchema& schema);
+
   std::ostream& out_;
   SchemaPtr schema_;
   std::vector<std::vector<std::string>> rows_;

@@ -103,6 +103,11 @@ int main(int argc, char** argv) {
   }
   try {
     return kestrava::query::runQueryTool(cmd, computers, context);
+  } catch (const kestrava::query::UsageError& e) {
+    // A command line that only the service's answer shows to be wrong (a --sort property).
+    out.flush();
+    std::cerr << "kestrava-query: " << e.what() << "\nTry 'kestrava-query --help'.\n";
+    return 2;
   } catch (const std::exception& e) {
     std::cerr << "kestrava-query: " << e.what() << '\n';
     return 1;

@@ -27,6 +27,10 @@ class QueryPlan {
   }
   // The object as the query delivers it: for a select list, only those properties, in its order.
   ManagementObject project(ManagementObject&& object) const;
+  // The schema of the delivered objects, given the class's: the select list's, or the class's own.
+  SchemaPtr resultSchema(const SchemaPtr& classSchema) const {
+    return projected_ ? projected_ : classSchema;
+  }
 
  private:
   std::optional<QueryFilter> filter_;

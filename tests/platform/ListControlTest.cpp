@@ -12,6 +12,7 @@
 #include "core/ComError.h"
 #include "platform/ListControl.h"
 #include "platform/Twips.h"
+#include "query/RowOrder.h"
 
 namespace kestrava {
 namespace {
@@ -185,6 +186,27 @@ TEST_F(ListControlTest, SortIsNaturalAndIgnoresCaseWhateverTheUserLocale) {
         << c.what;
   }
   QLocale::setDefault(saved);
+}
+
+// kestrava-query --sort orders texts without Qt; it must agree with the lists.
+TEST_F(ListControlTest, SortAgreesWithTheQueryToolsOrder) {
+  const std::vector<std::string> texts = {
+      "sda10", "cron.service", "Cron-x", "cron_x", "cron x", "cron10", "cron9", "cron09a", "sda1",
+      "sda2",  "-x",           "_x",     "X1",     "a b",    "a-b",    "a_b",   "a.b",     "a,b",
+      "[x]",   "(x)",          "~x",     "$x",     "#x",     "@x",     "100",   "20",      "3",
+      "",      "a:b",          "a;b",    "a!b",    "a?b",    "a'b",    "a\"b",  "a{b",     "a*b",
+      "a/b",   "a\\b",         "a&b",    "a%b",    "a`b",    "a^b",    "a+b",   "a<b",     "a=b",
+      "a>b",   "a|b",          "b",      "a1b",    "aB",     "a\tb",   "Z",     "y9z",     "y10"};
+  ListControl sorted({"Text"});
+  auto items = sorted.ListItems();
+  for (size_t i = 0; i < texts.size(); ++i) items.Add("k" + std::to_string(i), texts[i]);
+  sorted.setSorted(true);
+  sorted.setSortKey(0);
+  sorted.setSortOrder(0);
+  std::vector<std::string> expected = texts;
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const auto& a, const auto& b) { return query::compareNaturally(a, b) < 0; });
+  EXPECT_EQ(column(sorted, 0), expected);
 }
 
 TEST_F(ListControlTest, SortSettingsRefuseValuesOutOfRangeAndKeepTheirOwn) {

@@ -84,6 +84,16 @@ TEST(CommandLine, ComputersInTheOrderGivenAndHowManyAtOnce) {
   EXPECT_TRUE(CommandLine::parse({"--hosts", "f", "q"}).namesComputers());
 }
 
+TEST(CommandLine, SortKeysInOrderAndALimitForAQuery) {
+  const auto cmd = CommandLine::parse({"--sort", "State", "--fo", "list", "--sort=ProcessId:DESC",
+                                       "--limit", "5", "--sort", "Name:asc", "q"});
+  EXPECT_EQ(cmd.sort,
+            (std::vector<SortKey>{{"State", false}, {"ProcessId", true}, {"Name", false}}));
+  EXPECT_EQ(cmd.limit, std::optional<size_t>(5));
+  EXPECT_EQ(cmd.format, OutputFormat::List);
+  EXPECT_EQ(CommandLine::parse({"q"}).limit, std::nullopt);
+}
+
 TEST(CommandLine, RefusedFormsSayWhy) {
   struct Refused {
     std::vector<std::string> args;
@@ -112,6 +122,14 @@ TEST(CommandLine, RefusedFormsSayWhy) {
       {{"--parallel=-3", "q"}, "not '-3'"},
       {{"--parallel", "8x", "q"}, "not '8x'"},
       {{"--keep-connections", "99999999999", "q"}, "from 1 to 86400"},
+      {{"--sort", "Name:down", "q"}, "option --sort takes a property, or a property and ':desc'"},
+      {{"--sort", ":desc", "q"}, "not ':desc'"},
+      {{"--sort", "Name, State", "q"}, "not 'Name, State'"},
+      {{"--sort"}, "option --sort needs a value"},
+      {{"--limit", "0", "q"}, "option --limit takes a whole number from 1 to"},
+      {{"--limit", "-1", "q"}, "not '-1'"},
+      {{"--sort", "Name", "--get", "C='a'"}, "--sort and --limit go with a query"},
+      {{"--limit", "1", "--watch", "q"}, "--sort and --limit go with a query"},
   };
   for (const auto& c : cases) {
     try {

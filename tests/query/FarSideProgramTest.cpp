@@ -62,7 +62,8 @@ TEST(FarSide, TextsFromTheFarSideReachTheTerminalEscaped) {
   auto csv = runAgainstFake({"--host", host, "--format", "csv", "Select * From Kestrava_Fake"});
   EXPECT_EQ(csv.out.substr(0, csv.out.find(',')), "Name\x1b[31m");
   auto json = runAgainstFake({"--host", host, "--format", "json", "--call", "K='x'", "Run"});
-  EXPECT_EQ(json.out, "\"\\u001b[5mdone\xe2\x80\xae" + host + "\\u001b[7m\"\n");
+  EXPECT_EQ(json.out, "{\"ReturnValue\":\"\\u001b[5mdone\xe2\x80\xae" + host +
+                          "\\u001b[7m\",\"Meaning\":null}\n");
 }
 
 TEST(FarSide, AWatchGoesOnWhenOneComputerDropsOutAndEndsWhenNoneIsLeft) {

@@ -176,23 +176,79 @@ TEST(SingleObject, SheetCsvAndJson) {
   EXPECT_EQ(json.str(), "{\"Name\":\"ssh\",\"Pid\":7}\n");
 }
 
-TEST(ReturnValue, AsTextOrJson) {
+TEST(ReturnValue, NumberWithTheMeaningOfItsClassTable) {
   struct Case {
     OutputFormat format;
+    const char* path;
     Value value;
     const char* expected;
   };
-  const Case cases[] = {{OutputFormat::Table, Value::integer(0), "0\n"},
-                        {OutputFormat::Csv, Value::integer(10), "10\n"},
-                        {OutputFormat::Json, Value::integer(5), "5\n"},
-                        {OutputFormat::Table, Value::null(), "null\n"},
-                        {OutputFormat::Json, Value::null(), "null\n"},
-                        {OutputFormat::Json, Value::text("a\"b"), "\"a\\\"b\"\n"}};
+  const char* service = "Win32_Service='cron.service'";
+  const Case cases[] = {
+      {OutputFormat::Table, service, Value::integer(0), "0 Success\n"},
+      {OutputFormat::Table, "win32_service.Name=\"x\"", Value::integer(2), "2 Access denied\n"},
+      {OutputFormat::Table, service, Value::integer(6), "6 Service not active\n"},
+      {OutputFormat::Table, service, Value::integer(10), "10 Service already running\n"},
+      // A code, or a class, without a table keeps its bare number.
+      {OutputFormat::Table, service, Value::integer(99), "99\n"},
+      {OutputFormat::Table, "Win32_Process='1'", Value::integer(2), "2\n"},
+      {OutputFormat::Table, service, Value::null(), "null\n"},
+      {OutputFormat::Csv, service, Value::integer(10),
+       "ReturnValue,Meaning\n10,Service already running\n"},
+      {OutputFormat::Json, service, Value::integer(6),
+       "{\"ReturnValue\":6,\"Meaning\":\"Service not active\"}\n"},
+      {OutputFormat::Json, service, Value::integer(99), "{\"ReturnValue\":99,\"Meaning\":null}\n"},
+      {OutputFormat::List, service, Value::integer(2),
+       "ReturnValue: 2\nMeaning:     Access denied\n"},
+  };
   for (const auto& c : cases) {
     std::ostringstream out;
-    writeReturnValue(c.format, c.value, out);
+    writeReturnValue(c.format, methodResult(c.path, c.value), out);
+    EXPECT_EQ(out.str(), c.expected) << c.path << ' ' << c.value.debugString();
+  }
+}
+
+TEST(ListWriter, OnePropertyALineAndABlankLineBetweenObjects) {
+  auto schema = schemaOf({"Name", "ProcessId", "CommandLine"});
+  EXPECT_EQ(written(OutputFormat::List,
+                    {objectOf(schema, {Value::text("cron"), Value::integer(7), Value::null()}),
+                     objectOf(schema, {Value::text("evil\x1b]0;x\a"), Value::integer(12),
+                                       Value::text("a\nb")})}),
+            "Name:        cron\n"
+            "ProcessId:   7\n"
+            "CommandLine:\n"
+            "\n"
+            "Name:        evil\\x1B]0;x\\x07\n"
+            "ProcessId:   12\n"
+            "CommandLine: a\\nb\n");
+  EXPECT_EQ(written(OutputFormat::List, {}), "");
+}
+
+TEST(ObjectWriter, AnEmptyResultShowsItsHeaderInTableAndCsv) {
+  auto schema = schemaOf({"Name", "State"});
+  struct Case {
+    OutputFormat format;
+    const char* expected;
+  };
+  const Case cases[] = {{OutputFormat::Table, "Name  State\n----  -----\n"},
+                        {OutputFormat::Csv, "Name,State\n"},
+                        {OutputFormat::Json, "[]\n"},
+                        {OutputFormat::List, ""}};
+  for (const auto& c : cases) {
+    std::ostringstream out;
+    auto writer = makeObjectWriter(c.format, out);
+    writer->emptyResult(schema);
+    writer->emptyResult(schema);
+    writer->finish();
     EXPECT_EQ(out.str(), c.expected);
   }
+  // Objects that came first keep their own header.
+  std::ostringstream out;
+  auto writer = makeObjectWriter(OutputFormat::Csv, out);
+  writer->write(objectOf(schemaOf({"Other"}), {Value::text("x")}));
+  writer->emptyResult(schema);
+  writer->finish();
+  EXPECT_EQ(out.str(), "Other\nx\n");
 }
 
 EventObject serviceEvent(const std::string& name, const char* before, const char* now) {

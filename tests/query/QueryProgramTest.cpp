@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,37 @@ TEST(QueryProgram, QueriesThisComputer) {
   // Names keep the class's own spelling; they compare without regard to case.
   EXPECT_EQ(toLowerAscii(r.out.substr(0, r.out.find('\n'))), "processid,name") << r.out;
   EXPECT_NE(r.out.find("\n" + std::to_string(getpid()) + ","), std::string::npos) << r.out;
+}
+
+TEST(QueryProgram, EmptyResultsSortingLimitsAndLists) {
+  const std::string none = "Select Name, ProcessId From Win32_Process Where ProcessId = 0";
+  auto csv = runProgram({"--format", "csv", none});
+  EXPECT_EQ(csv.status, 0) << csv.err;
+  EXPECT_EQ(toLowerAscii(csv.out), "name,processid\n");
+  auto table = runProgram({none});
+  EXPECT_EQ(toLowerAscii(table.out), "name  processid\n----  ---------\n");
+
+  // Process ids as numbers: 10 after 9, whatever their text.
+  auto sorted = runProgram({"--format", "csv", "--sort", "ProcessId:desc", "--limit", "3",
+                            "Select ProcessId From Win32_Process"});
+  EXPECT_EQ(sorted.status, 0) << sorted.err;
+  std::vector<long> pids;
+  std::istringstream lines(sorted.out.substr(sorted.out.find('\n') + 1));
+  for (std::string line; std::getline(lines, line);) pids.push_back(std::stol(line));
+  ASSERT_EQ(pids.size(), 3u) << sorted.out;
+  EXPECT_TRUE(pids[0] > pids[1] && pids[1] > pids[2]) << sorted.out;
+
+  auto list = runProgram({"--format", "list", "Select * From Win32_OperatingSystem"});
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(list.out.rfind("BootDevice: ", 0), 0u) << list.out;
+  EXPECT_EQ(list.out.find("\n\n"), std::string::npos) << "one object, no blank line";
+
+  auto unknown = runProgram({"--sort", "Nope", "Select * From Win32_Process"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(unknown.err,
+            "kestrava-query: --sort Nope: the query returns no such property\n"
+            "Try 'kestrava-query --help'.\n");
 }
 
 TEST(QueryProgram, WatchEndsCleanlyOnSigintSigtermAndSighup) {

@@ -81,8 +81,12 @@ TEST_F(QueryToolTest, GetAndCall) {
   service_.onMethod = [](const std::string&, const std::string& method) {
     return Value::integer(method == "StartService" ? 10 : 0);
   };
-  EXPECT_EQ(run({"--call", "Win32_Service='a.service'", "StartService"}), 0);
-  EXPECT_EQ(out_.str(), "10\n");
+  // A refusal is no success: its meaning is printed and the status is 1.
+  EXPECT_EQ(run({"--call", "Win32_Service='a.service'", "StartService"}), 1);
+  EXPECT_EQ(out_.str(), "10 Service already running\n");
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(run({"--format", "json", "--call", "Win32_Service='a.service'", "StopService"}), 0);
+  EXPECT_EQ(out_.str(), "{\"ReturnValue\":0,\"Meaning\":\"Success\"}\n");
   const auto& calls = service_.calls();
   EXPECT_NE(std::find(calls.begin(), calls.end(), "method Win32_Service='a.service' StartService"),
             calls.end());
@@ -167,17 +171,97 @@ TEST_F(FleetTest, GetAndCallGiveOneRowPerComputer) {
   addComputers(2);
   fleet_[1]->onMethod = [](const std::string&, const std::string&) { return Value::integer(5); };
   EXPECT_EQ(run({"--host", "db1", "--host", "db2", "--call", "Win32_Service='x'", "StopService"}),
-            0);
+            1);
   EXPECT_EQ(out_.str(),
-            "Computer  ReturnValue\n"
-            "--------  -----------\n"
-            "db1                 0\n"
-            "db2                 5\n");
+            "Computer  ReturnValue  Meaning\n"
+            "--------  -----------  -----------------------------\n"
+            "db1                 0  Success\n"
+            "db2                 5  Service cannot accept control\n");
+  EXPECT_EQ(err_.str(), "");
   EXPECT_EQ(run({"--format", "csv", "--host", "db2", "--host", "db1", "--get",
                  "Win32_Service='db1.service'"}),
             1);
   EXPECT_EQ(out_.str(), "Computer,Name,State\ndb1,db1.service,Running\n");
   EXPECT_NE(err_.str().find("kestrava-query: db2: "), std::string::npos) << err_.str();
+}
+
+TEST_F(QueryToolTest, AnEmptyResultPrintsTheHeaderOfWhatWasAsked) {
+  service_.addClass("Win32_Processor", "DeviceID", {"DeviceID", "LoadPercentage"});
+  service_.nameClasses();
+  struct Case {
+    std::vector<std::string> args;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {{"--format", "csv", "Select loadpercentage, DeviceID From Win32_Processor"},
+       "LoadPercentage,DeviceID\n"},
+      {{"Select * From Win32_Processor"}, "DeviceID  LoadPercentage\n--------  --------------\n"},
+      {{"--format", "json", "Select * From Win32_Processor"}, "[]\n"},
+      {{"--format", "list", "Select * From Win32_Processor"}, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(run(c.args), 0);
+    EXPECT_EQ(out_.str(), c.expected) << ::testing::PrintToString(c.args);
+  }
+}
+
+TEST_F(QueryToolTest, SortAndLimitOneComputer) {
+  service_.addObject("Win32_Service",
+                     {{"Name", Value::text("c10.service")}, {"State", Value::text("running")}});
+  service_.addObject("Win32_Service",
+                     {{"Name", Value::text("c9.service")}, {"State", Value::text("Running")}});
+  EXPECT_EQ(run({"--format", "csv", "--sort", "state:desc", "--sort", "Name", "--limit", "3",
+                 "Select * From Win32_Service"}),
+            0);
+  EXPECT_EQ(out_.str(), "Name,State\nb.service,Stopped\na.service,Running\nc9.service,Running\n");
+  EXPECT_EQ(run({"--format", "csv", "--limit", "2", "Select * From Win32_Service"}), 0);
+  EXPECT_EQ(out_.str(), "Name,State\na.service,Running\nb.service,Stopped\n");
+
+  // A property the objects lack is a command line that cannot be run; nothing is printed.
+  EXPECT_THROW(run({"--sort", "ProcessId", "Select * From Win32_Service"}), UsageError);
+  EXPECT_EQ(out_.str(), "");
+  service_.nameClasses();
+  service_.clearObjects("Win32_Service");
+  EXPECT_THROW(run({"--sort", "State", "Select Name From Win32_Service"}), UsageError);
+  EXPECT_EQ(out_.str(), "");
+}
+
+TEST_F(FleetTest, SortAndLimitAcrossEveryComputer) {
+  addComputers(3);
+  fleet_[1]->addObject("Win32_Service",
+                       {{"Name", Value::text("aa.service")}, {"State", Value::text("Stopped")}});
+  fleet_[2]->addObject("Win32_Service",
+                       {{"Name", Value::text("zz.service")}, {"State", Value::text("Stopped")}});
+  const std::vector<std::string> hosts{"--host", "db1", "--host", "db2", "--host", "db3"};
+  auto args = [&](std::vector<std::string> more) {
+    more.insert(more.begin(), hosts.begin(), hosts.end());
+    more.push_back("Select * From Win32_Service");
+    return more;
+  };
+  EXPECT_EQ(
+      run(args({"--format", "csv", "--sort", "State:desc", "--sort", "Name:desc", "--limit", "4"})),
+      0);
+  EXPECT_EQ(out_.str(),
+            "Computer,Name,State\n"
+            "db3,zz.service,Stopped\n"
+            "db2,aa.service,Stopped\n"
+            "db3,db3.service,Running\n"
+            "db2,db2.service,Running\n");
+  EXPECT_EQ(run(args({"--format", "csv", "--sort", "computer:desc", "--limit", "1"})), 0);
+  EXPECT_EQ(out_.str(), "Computer,Name,State\ndb3,db3.service,Running\n");
+
+  // Without --sort the first rows in the order named; computers past the limit are not asked.
+  fleet_[2]->clearCalls();
+  EXPECT_EQ(run(args({"--parallel", "1", "--format", "csv", "--limit", "1"})), 0);
+  EXPECT_EQ(out_.str(), "Computer,Name,State\ndb1,db1.service,Running\n");
+  EXPECT_EQ(fleet_[2]->calls(), std::vector<std::string>{});
+
+  for (auto& service : fleet_) {
+    service->clearObjects("Win32_Service");
+    service->nameClasses();
+  }
+  EXPECT_EQ(run(args({"--format", "csv"})), 0);
+  EXPECT_EQ(out_.str(), "Computer,Name,State\n");
 }
 
 TEST_F(FleetTest, NoMoreThanParallelComputersAreAskedAtOnce) {

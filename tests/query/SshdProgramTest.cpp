@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ClassSchema.h"
 #include "query/ProgramRun.h"
 
 namespace kestrava::query::testing {
@@ -110,6 +111,33 @@ TEST_F(Sshd, ManyComputersThroughRealSshGoodAndFailingOnes) {
   EXPECT_NE(r.err.find("kestrava-query: " + alias("noagent") + ": "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("kestrava-query: " + alias("closed") + ": "), std::string::npos) << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+}
+
+// The real agent names its classes, so an empty result keeps its header; --sort and --limit
+// take the rows of every computer together.
+TEST_F(Sshd, EmptyResultsKeepTheirHeaderAndSortingSpansEveryComputer) {
+  auto empty = runProgram({"--host", alias(), "--host", ".", "--format", "csv",
+                           "Select Name, ProcessId From Win32_Process Where ProcessId = 0"});
+  EXPECT_EQ(empty.status, 0) << empty.err;
+  EXPECT_EQ(toLowerAscii(empty.out), "computer,name,processid\n");
+
+  // Both computers are this one: the lowest process id comes from each, in the order named.
+  auto sorted = runProgram({"--host", ".", "--host", alias(), "--format", "csv", "--sort",
+                            "ProcessId", "--limit", "2", "Select ProcessId From Win32_Process"});
+  EXPECT_EQ(sorted.status, 0) << sorted.err;
+  std::istringstream lines(sorted.out);
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(lines, line);) rows.push_back(line);
+  ASSERT_EQ(rows.size(), 3u) << sorted.out;
+  const std::string lowest = rows[1].substr(rows[1].find(',') + 1);
+  EXPECT_EQ(rows[1], "." + std::string(",") + lowest);
+  EXPECT_EQ(rows[2], alias() + "," + lowest);
+
+  // A later key orders within the first: every far row before every near one.
+  auto byComputer =
+      runProgram({"--host", ".", "--host", alias(), "--format", "csv", "--sort", "Computer:desc",
+                  "--sort", "ProcessId", "--limit", "1", "Select ProcessId From Win32_Process"});
+  EXPECT_EQ(byComputer.out, "Computer,ProcessID\n" + alias() + "," + lowest + "\n");
 }
 
 // Runs `command` through a shell; its standard output.

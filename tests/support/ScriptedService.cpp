@@ -13,6 +13,7 @@ struct ScriptedService::State {
   std::map<SubscriptionId, EventCallback> subscriptions;
   SubscriptionId nextId = 0;
   size_t openConnections = 0;
+  bool namesClasses = false;
   Failures* failures = nullptr;
   std::function<Value(const std::string&, const std::string&)>* onMethod = nullptr;
   std::function<void(const std::string&)>* onCall = nullptr;
@@ -120,6 +121,14 @@ class ScriptedConnection final : public Connection {
     return id;
   }
 
+  std::vector<SchemaPtr> classes() override {
+    std::vector<SchemaPtr> out;
+    std::lock_guard lock(state_->mutex);
+    if (state_->namesClasses)
+      for (const auto& entry : state_->classes) out.push_back(entry.second.first);
+    return out;
+  }
+
   void cancel(SubscriptionId id) override {
     state_->log("cancel " + std::to_string(id));
     if (state_->failures->cancel) throw *state_->failures->cancel;
@@ -137,6 +146,11 @@ ScriptedService::ScriptedService() : state_(std::make_shared<State>()) {
   state_->failures = &failures_;
   state_->onMethod = &onMethod;
   state_->onCall = &onCall;
+}
+
+void ScriptedService::nameClasses() {
+  std::lock_guard lock(state_->mutex);
+  state_->namesClasses = true;
 }
 
 ScriptedService::~ScriptedService() {

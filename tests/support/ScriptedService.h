@@ -37,6 +37,9 @@ class ScriptedService {
   std::vector<ManagementObject>& objects(const std::string& className);
 
   Failures& failures() { return failures_; }
+  // Its connections name their classes (Connection::classes), as the local service and the
+  // agent do; by default they name none.
+  void nameClasses();
   // What a method call returns (default: integer 0); may throw ComError.
   std::function<Value(const std::string& path, const std::string& method)> onMethod;
 

@@ -112,9 +112,10 @@ class QueryProgram {
   std::string output_;
 };
 
-std::string call(const std::string& method) {
+// The program's output; a refusal exits with 1.
+std::string call(const std::string& method, int status = 0) {
   QueryProgram program({"--call", "Win32_Service='" + kQueryUnit + "'", method});
-  EXPECT_EQ(program.finish(), 0) << method;
+  EXPECT_EQ(program.finish(), status) << method;
   return program.output();
 }
 
@@ -180,10 +181,10 @@ TEST(QueryWatch, CallAndWatchActOnARealService) {
     const char* answer;
     const char* state;
     const char* line;
-  } steps[] = {{"StartService", "0\n", "Running", "State: Stopped -> Running"},
-               {"PauseService", "0\n", "Paused", "State: Running -> Paused"},
-               {"ResumeService", "0\n", "Running", "State: Paused -> Running"},
-               {"StopService", "0\n", "Stopped", "State: Running -> Stopped"}};
+  } steps[] = {{"StartService", "0 Success\n", "Running", "State: Stopped -> Running"},
+               {"PauseService", "0 Success\n", "Paused", "State: Running -> Paused"},
+               {"ResumeService", "0 Success\n", "Running", "State: Paused -> Running"},
+               {"StopService", "0 Success\n", "Stopped", "State: Running -> Stopped"}};
   for (const Step& step : steps) {
     SCOPED_TRACE(step.method);
     EXPECT_EQ(call(step.method), step.answer);
@@ -192,7 +193,8 @@ TEST(QueryWatch, CallAndWatchActOnARealService) {
     ASSERT_TRUE(clock->advanceAndSettle(500ms));
     EXPECT_TRUE(hasLine(out.str(), unit, step.line)) << out.str();
     if (std::string(step.method) == "StartService") {
-      EXPECT_EQ(call(step.method), "10\n") << "a running service cannot be started again";
+      EXPECT_EQ(call(step.method, 1), "10 Service already running\n")
+          << "a running service cannot be started again";
     }
   }
   stop.set_value();
