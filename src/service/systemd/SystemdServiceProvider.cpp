@@ -65,7 +65,7 @@ const std::array<Column, 25> kColumns{{
      }},
     {"ExitCode", kService,
      [](const UnitRecord& u, const Context&) {
-       return u.serviceRead ? Value::integer(u.execMainStatus) : Value::null();
+       return u.serviceRead ? Value::integer(exitCode(u)) : Value::null();
      }},
     {"InstallDate", 0, [](const UnitRecord&, const Context&) { return Value::null(); }},
     {"Name", 0, [](const UnitRecord& u, const Context&) { return Value::text(u.name); }},
