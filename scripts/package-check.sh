@@ -40,11 +40,12 @@ has_query=no has_agent=no
 [ -f src/query/CMakeLists.txt ] && has_query=yes
 [ -f src/agent/CMakeLists.txt ] && has_agent=yes
 
-# The package is built at -O2, the level the test builds run at and Debian's own default.
+# The package is built at -O2, the level the test builds run at and Debian's own default. The
+# tree is configured for /usr/local, as an ordinary build is: the packages must still use /usr.
 say "building in $build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-  -DCMAKE_INSTALL_PREFIX=/usr -DKESTRAVA_GUI=ON -DKESTRAVA_TESTS=OFF -DKESTRAVA_BENCH=OFF \
+  -DCMAKE_INSTALL_PREFIX=/usr/local -DKESTRAVA_GUI=ON -DKESTRAVA_TESTS=OFF -DKESTRAVA_BENCH=OFF \
   -DKESTRAVA_FUZZ=OFF -DKESTRAVA_SANITIZE=OFF >/dev/null
 cmake --build "$build" -j2
 rm -rf "$debs"
@@ -57,6 +58,22 @@ say "built $(cd "$debs" && ls *.deb | tr '\n' ' ')"
 
 # --- The packages as files -------------------------------------------------------------------
 contains() { dpkg-deb -c "$1" | awk '{print $NF}' | grep -qx "./$2"; }
+all_debs=("$desktop_deb")
+[ -n "$agent_deb" ] && all_debs+=("$agent_deb")
+check "the packages install under /usr and nothing under /usr/local, though the tree was configured for it" \
+  bash -c "for d in ${all_debs[*]}; do dpkg-deb -c \$d | awk '{print \$NF}' |
+    grep -vxE '\\./|\\./usr/|\\./usr/(bin|share)/.*' && exit 1; done; exit 0"
+# lintian, as Debian's archive would run it: no error may be left; warnings are listed.
+lintian_out="$(lintian --no-tag-display-limit "${all_debs[@]}" 2>&1 || true)"
+check "lintian reports no error on the packages" \
+  bash -c "printf '%s\n' \"\$1\" | grep '^E:' && exit 1; exit 0" _ "$lintian_out"
+if grep -q '^W:' <<<"$lintian_out"; then say "lintian warnings:"; grep '^W:' <<<"$lintian_out" | sed 's/^/    /'; fi
+check "Debian changelog's newest entry is the package's version ($version)" \
+  bash -c "dpkg-parsechangelog -l packaging/changelog -S Version | tee /dev/stderr | grep -qxF '$version'"
+check "each package holds its changelog.Debian.gz and copyright" \
+  bash -c "$(declare -f contains); for d in ${all_debs[*]}; do p=\$(dpkg-deb -f \$d Package);
+    contains \$d usr/share/doc/\$p/changelog.Debian.gz && contains \$d usr/share/doc/\$p/copyright ||
+    { echo \"\$p lacks its changelog or copyright\"; exit 1; }; done"
 check "kestrava package holds the program, desktop entry, icons, metainfo and manual page" \
   bash -c "$(declare -f contains); for f in usr/bin/kestrava usr/share/applications/kestrava.desktop \
     usr/share/icons/hicolor/scalable/apps/kestrava.svg usr/share/icons/hicolor/48x48/apps/kestrava.png \
@@ -146,6 +163,10 @@ for pkg in kestrava kestrava-agent; do
     $SUDO dpkg -r "$pkg" >/dev/null
   fi
 done
+# The directories of the packages that this machine has already: removing must leave them all.
+existing_dirs="$tree/existing-dirs"
+for d in "${all_debs[@]}"; do dpkg-deb -c "$d"; done | awk '$1 ~ /^d/ {print substr($NF, 2)}' |
+  sort -u | while read -r dir; do [ ! -d "$dir" ] || echo "$dir"; done >"$existing_dirs"
 to_install=("$desktop_deb")
 [ -n "$agent_deb" ] && to_install+=("$agent_deb")
 # apt resolves any library the packages need that is not there yet.
@@ -171,17 +192,41 @@ check "installed kestrava starts (offscreen) and keeps running" \
 
 # man -l reads the page as man would; groff's warnings (-w) make a malformed page fail.
 man_page() {
-  local page="$1" file="/usr/share/man/man1/$1.1.gz"
+  local page="$1" section="${2:-1}"
+  local file="/usr/share/man/man$section/$page.$section.gz"
   # dpkg may be set to leave out manual pages (path-exclude); then check the packaged copy.
-  [ -f "$file" ] || file="$tree/usr/share/man/man1/$page.1.gz"
+  [ -f "$file" ] || file="$tree/usr/share/man/man$section/$page.$section.gz"
   check "man page $page renders without warnings" \
     bash -c "out=\$(MANWIDTH=80 man --warnings -l '$file' 2>&1 >/dev/null); [ -z \"\$out\" ] || { echo \"\$out\"; exit 1; };
       MANWIDTH=80 man -l '$file' | grep -q '^NAME' && lexgrog '$file' | grep -q '$page - '"
 }
 man_page kestrava
+check "installed kestrava without a display says so in one line and exits 1; --version and --help need none" \
+  bash -c "err=\$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 10 /usr/bin/kestrava 2>&1); rc=\$?;
+    [ \$rc -eq 1 ] && [ \"\$err\" = 'kestrava: needs a graphical display; over SSH try \`xvfb-run -a kestrava\`' ] ||
+      { echo \"status \$rc: \$err\"; exit 1; }
+    env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/kestrava --version | grep -qxF 'kestrava ${version%-*}' &&
+    env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/kestrava --help | grep -q '^Usage: kestrava'"
 
 if [ "$has_query" = yes ]; then
   man_page kestrava-query
+  man_page kestrava-classes 7
+  check "kestrava-classes(7) gives every class its key, and each property its type, unit and source" \
+    bash -c "page=\$(MANWIDTH=200 man -l /usr/share/man/man7/kestrava-classes.7.gz 2>/dev/null ||
+        MANWIDTH=200 man -l '$tree/usr/share/man/man7/kestrava-classes.7.gz');
+      for c in Win32_ComputerSystem Win32_LogicalDisk Win32_NTEventLogFile Win32_OperatingSystem \
+        Win32_Process Win32_Processor Win32_Service; do grep -q \"^   \$c\\\$\" <<<\"\$page\" ||
+        { echo \"no section for \$c\"; exit 1; }; done
+      grep -q 'LogFileName \\(.\\) string, key' <<<\"\$page\" &&
+      grep -q 'WorkingSetSize .* uint64, bytes' <<<\"\$page\" &&
+      grep -q 'PeakWorkingSetSize .* integer, kilobytes' <<<\"\$page\" ||
+      { echo \"\$page\" | grep -E 'LogFileName|WorkingSetSize'; exit 1; }"
+  check "the other manual pages point to kestrava-classes(7)" \
+    bash -c "for p in kestrava kestrava-query kestrava-agent; do
+      zcat '$tree'/usr/share/man/man1/\$p.1.gz | grep -q 'kestrava\\\\-classes (7)' || { echo \$p; exit 1; }; done"
+  check "no example in --help, the manual pages or the README acts on ssh.service" \
+    bash -c "! { /usr/bin/kestrava-query --help; zcat '$tree'/usr/share/man/man1/*.1.gz; cat README.md; } |
+      grep -n 'ssh\\.service'"
   check "every option of kestrava-query --help is in its manual page" \
     bash -c "page=\$(MANWIDTH=200 man -l /usr/share/man/man1/kestrava-query.1.gz 2>/dev/null ||
         MANWIDTH=200 man -l '$tree/usr/share/man/man1/kestrava-query.1.gz');
@@ -225,6 +270,8 @@ check "removing the packages leaves none of their files" \
     for f in /usr/bin/kestrava /usr/bin/kestrava-query /usr/bin/kestrava-agent \
       /usr/share/applications/kestrava.desktop /usr/share/metainfo/org.kestrava.Kestrava.metainfo.xml; do
       [ ! -e \$f ] || { echo still there: \$f; exit 1; }; done"
+check "removing the packages leaves every directory that was there before them" \
+  bash -c "while read -r dir; do [ -d \"\$dir\" ] || { echo removed: \$dir; exit 1; }; done <'$existing_dirs'"
 
 say "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

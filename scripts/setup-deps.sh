@@ -14,7 +14,7 @@ packages=(
   debootstrap debian-archive-keyring systemd-container e2fsprogs
   openssh-client openssh-server
   xvfb xdotool x11-utils imagemagick procps psmisc util-linux
-  dpkg-dev file man-db desktop-file-utils appstream librsvg2-bin python3-debian
+  dpkg-dev file man-db desktop-file-utils appstream librsvg2-bin python3-debian lintian
 )
 
 missing=()

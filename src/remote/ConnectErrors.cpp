@@ -94,7 +94,7 @@ constexpr int kAnyStatus = -1;
 constexpr SshVerdict kSshVerdicts[] = {
     {127, nullptr, err::kRpcServerUnavailable,
      "Kestrava's agent is not installed on {name}: the command kestrava-agent was not found on the "
-     "PATH of the login there. Install Kestrava on that computer. "},
+     "PATH of the login there. Install the package kestrava-agent on that computer. "},
     {126, nullptr, err::kRpcServerUnavailable,
      "kestrava-agent on {name} cannot be run (it is not executable){ssh}. "},
     {255, "Could not resolve hostname", err::kRpcServerUnavailable,

@@ -29,4 +29,8 @@ Value ClassProvider::invoke(const std::string&, std::string_view method) {
   throw ComError(err::kWbemInvalidMethod, "Invalid method " + std::string(method), "SWbemObjectEx");
 }
 
+std::vector<PropertyDoc> ClassProvider::documentation() const {
+  return {};
+}
+
 }  // namespace kestrava::service

@@ -31,6 +31,14 @@ class PropertySet {
   std::vector<bool> wanted_;
 };
 
+// What the manual page of the classes says of one property: its type as a query delivers it, its
+// unit ("" for none) and where Linux keeps it (`backticks` mark names of files, fields and calls).
+struct PropertyDoc {
+  const char* type;
+  const char* unit;
+  const char* source;
+};
+
 // One management class of the local service, answered from the live system. Providers never
 // log and never show anything; they report failures as ComError.
 class ClassProvider {
@@ -62,6 +70,8 @@ class ClassProvider {
   // Calls a method without arguments on the instance with this key and returns its return value.
   // The default refuses every method with 0x8004102E "Invalid method".
   virtual Value invoke(const std::string& key, std::string_view method);
+  // Each property's type, unit and source, in schema order; empty when the provider has none.
+  virtual std::vector<PropertyDoc> documentation() const;
 };
 
 using ProviderList = std::vector<std::unique_ptr<ClassProvider>>;

@@ -39,80 +39,117 @@ Value model(SystemFacts& f) {
 }
 
 constexpr auto kProperties = std::to_array<P>({
-    {"AdminPasswordStatus", [](SystemFacts& f) { return securityStatus(f, 2); }},
-    {"AutomaticResetBootOption", [](SystemFacts&) { return nullValue(); }},
-    {"AutomaticResetCapability", [](SystemFacts&) { return nullValue(); }},
-    {"BootOptionOnLimit", [](SystemFacts&) { return nullValue(); }},
-    {"BootOptionOnWatchDog", [](SystemFacts&) { return nullValue(); }},
-    {"BootROMSupported", [](SystemFacts&) { return nullValue(); }},
-    {"BootupState", [](SystemFacts&) { return nullValue(); }},
-    {"Caption", hostname},
+    {"AdminPasswordStatus",
+     {"integer", "",
+      "SMBIOS type 24 (hardware security), bits 3:2: 0 disabled, 1 enabled, 2 not implemented, 3 "
+      "unknown; from `/sys/firmware/dmi/entries/24-0/raw`, readable by root only"},
+     [](SystemFacts& f) { return securityStatus(f, 2); }},
+    {"AutomaticResetBootOption", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"AutomaticResetCapability", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"BootOptionOnLimit", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"BootOptionOnWatchDog", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"BootROMSupported", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"BootupState", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"Caption", {"string", "", "`uname()` nodename"}, hostname},
     {"ChassisBootupState",
+     {"integer", "", "SMBIOS type 3 (chassis), byte 0x09"},
      [](SystemFacts& f) { return smbiosValue(f, smbios::kChassisType, smbios::kBootUpState); }},
-    {"CreationClassName", [](SystemFacts&) { return Value::text("Win32_ComputerSystem"); }},
+    {"CreationClassName",
+     {"string", "", "constant `Win32_ComputerSystem`"},
+     [](SystemFacts&) { return Value::text("Win32_ComputerSystem"); }},
     {"CurrentTimeZone",
+     {"integer", "minutes",
+      "the local time zone's offset from UTC now (`localtime_r`, `tm_gmtoff`)"},
      [](SystemFacts&) { return Value::integer(localOffsetMinutes(std::time(nullptr))); }},
     {"DaylightInEffect",
+     {"boolean", "", "`tm_isdst` of `localtime_r` now"},
      [](SystemFacts&) {
        std::time_t now = std::time(nullptr);
        std::tm tm{};
        return ::localtime_r(&now, &tm) ? Value::boolean(tm.tm_isdst > 0) : Value::null();
      }},
-    {"Description", [](SystemFacts&) { return nullValue(); }},
+    {"Description", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
     {"Domain",
+     {"string", "",
+      "the DNS domain of a fully qualified nodename, else `/proc/sys/kernel/domainname` unless "
+      "`(none)`"},
      [](SystemFacts& f) {
        auto nis = readFile(joinPath(f.root().proc, "sys/kernel/domainname"), 256);
        return textOrNull(hostDomain(f.host().hostname, nis ? sys::validUtf8(trimSpace(*nis)) : ""));
      }},
-    {"DomainRole", [](SystemFacts&) { return nullValue(); }},
-    {"FrontPanelResetStatus", [](SystemFacts& f) { return securityStatus(f, 0); }},
-    {"InfraredSupported", [](SystemFacts&) { return nullValue(); }},
-    {"InitialLoadInfo", [](SystemFacts&) { return nullValue(); }},
-    {"InstallDate", [](SystemFacts&) { return nullValue(); }},
-    {"KeyboardPasswordStatus", [](SystemFacts& f) { return securityStatus(f, 4); }},
-    {"LastLoadInfo", [](SystemFacts&) { return nullValue(); }},
-    {"Manufacturer", [](SystemFacts& f) { return nonEmptyTextOrNull(f.dmi("sys_vendor")); }},
-    {"Model", model},
-    {"Name", hostname},
-    {"NameFormat", [](SystemFacts&) { return nullValue(); }},
-    {"NetworkModelServerEnabled", [](SystemFacts&) { return nullValue(); }},
-    {"NetworkServerModeEnabled", [](SystemFacts&) { return nullValue(); }},
-    {"NumberOfProcessors", [](SystemFacts& f) { return integerOrNull(f.onlineProcessorCount()); }},
-    {"OEMLogoBitMap", [](SystemFacts&) { return nullValue(); }},
-    {"OEMStringArray", [](SystemFacts&) { return nullValue(); }},
-    {"PauseAfterReset", [](SystemFacts&) { return nullValue(); }},
-    {"PowerManagementCapabilities", [](SystemFacts&) { return nullValue(); }},
-    {"PowerManagementSupported", [](SystemFacts&) { return nullValue(); }},
-    {"PowerOnPasswordStatus", [](SystemFacts& f) { return securityStatus(f, 6); }},
-    {"PowerState", [](SystemFacts&) { return nullValue(); }},
+    {"DomainRole", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"FrontPanelResetStatus",
+     {"integer", "", "SMBIOS type 24, bits 1:0"},
+     [](SystemFacts& f) { return securityStatus(f, 0); }},
+    {"InfraredSupported", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"InitialLoadInfo", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"InstallDate", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"KeyboardPasswordStatus",
+     {"integer", "", "SMBIOS type 24, bits 5:4"},
+     [](SystemFacts& f) { return securityStatus(f, 4); }},
+    {"LastLoadInfo", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"Manufacturer",
+     {"string", "", "`/sys/class/dmi/id/sys_vendor`"},
+     [](SystemFacts& f) { return nonEmptyTextOrNull(f.dmi("sys_vendor")); }},
+    {"Model",
+     {"string", "", "`/sys/class/dmi/id/product_name`, else `/sys/firmware/devicetree/base/model`"},
+     model},
+    {"Name", {"string", "", "`uname()` nodename"}, hostname},
+    {"NameFormat", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"NetworkModelServerEnabled", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"NetworkServerModeEnabled", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"NumberOfProcessors",
+     {"integer", "",
+      "the logical processors online (`/sys/devices/system/cpu/online`, else `cpuinfo`), matching "
+      "Win32_Processor"},
+     [](SystemFacts& f) { return integerOrNull(f.onlineProcessorCount()); }},
+    {"OEMLogoBitMap", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"OEMStringArray", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"PauseAfterReset", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"PowerManagementCapabilities", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"PowerManagementSupported", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"PowerOnPasswordStatus",
+     {"integer", "", "SMBIOS type 24, bits 7:6"},
+     [](SystemFacts& f) { return securityStatus(f, 6); }},
+    {"PowerState", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
     {"PowerSupplyState",
-     [](SystemFacts& f) { return smbiosValue(f, smbios::kChassisType, smbios::kPowerSupplyState); }},
-    {"PrimaryOwnerContact", [](SystemFacts&) { return nullValue(); }},
-    {"PrimaryOwnerName", [](SystemFacts&) { return nullValue(); }},
-    {"ResetCapability", [](SystemFacts&) { return nullValue(); }},
-    {"ResetCount", [](SystemFacts&) { return nullValue(); }},
-    {"ResetLimit", [](SystemFacts&) { return nullValue(); }},
-    {"Roles", [](SystemFacts&) { return nullValue(); }},
-    {"Status", [](SystemFacts&) { return nullValue(); }},
-    {"SupportContactDescription", [](SystemFacts&) { return nullValue(); }},
-    {"SystemStartupDelay", [](SystemFacts&) { return nullValue(); }},
-    {"SystemStartupOptions", [](SystemFacts&) { return nullValue(); }},
-    {"SystemStartupSetting", [](SystemFacts&) { return nullValue(); }},
-    {"SystemStartupSettings", [](SystemFacts&) { return nullValue(); }},
-    {"SystemType", [](SystemFacts& f) { return nonEmptyTextOrNull(f.host().machine); }},
+     {"integer", "", "SMBIOS type 3, byte 0x0A"},
+     [](SystemFacts&
+            f) { return smbiosValue(f, smbios::kChassisType, smbios::kPowerSupplyState); }},
+    {"PrimaryOwnerContact", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"PrimaryOwnerName", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"ResetCapability", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"ResetCount", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"ResetLimit", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"Roles", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"Status", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"SupportContactDescription", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"SystemStartupDelay", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"SystemStartupOptions", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"SystemStartupSetting", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"SystemStartupSettings", {"null", "", "none"}, [](SystemFacts&) { return nullValue(); }},
+    {"SystemType",
+     {"string", "", "`uname()` machine (`x86_64`)"},
+     [](SystemFacts& f) { return nonEmptyTextOrNull(f.host().machine); }},
     {"ThermalState",
+     {"integer", "", "SMBIOS type 3, byte 0x0B"},
      [](SystemFacts& f) { return smbiosValue(f, smbios::kChassisType, smbios::kThermalState); }},
     {"TotalPhysicalMemory",
+     {"uint64", "bytes", "`MemTotal` of `/proc/meminfo` × 1024"},
      [](SystemFacts& f) {
        auto kb = f.meminfo().memTotalKb;
        return kb ? decimalText(*kb * 1024) : Value::null();
      }},
     {"UserName",
+     {"string", "",
+      "the user of the first login record in `/run/utmp` on a local console (`ttyN`, `console`, "
+      "`:N`)"},
      [](SystemFacts& f) {
        const auto& s = f.sessions();
        return s ? textOrNull(consoleUser(*s)) : Value::null();
      }},
     {"WakeUpType",
+     {"integer", "", "SMBIOS type 1 (system), byte 0x18"},
      [](SystemFacts& f) { return smbiosValue(f, smbios::kSystemType, smbios::kWakeUpType); }},
 });
 }  // namespace
@@ -125,6 +162,10 @@ std::optional<std::string> hostDomain(const std::string& hostname, const std::st
 }
 
 ComputerSystemProvider::ComputerSystemProvider(SystemRoot root) : root_(std::move(root)) {}
+
+std::vector<PropertyDoc> ComputerSystemProvider::documentation() const {
+  return documentTable<SystemFacts>(kProperties);
+}
 
 const SchemaPtr& ComputerSystemProvider::schema() const {
   static const SchemaPtr s = makeSchema<SystemFacts>("Win32_ComputerSystem", "Name", kProperties);

@@ -11,6 +11,7 @@ class ComputerSystemProvider : public ClassProvider {
   explicit ComputerSystemProvider(SystemRoot root);
 
   const SchemaPtr& schema() const override;
+  std::vector<PropertyDoc> documentation() const override;
   void enumerate(const PropertySet& wanted,
                  const std::function<bool(ManagementObject&&)>& sink) override;
 

@@ -160,34 +160,53 @@ std::string_view baseName(const std::string& rel) {
 }
 
 constexpr auto kProperties = std::to_array<P>({
-    {"AccessMask", [](LogRecord&) { return nullValue(); }},
-    {"Archive", [](LogRecord&) { return nullValue(); }},
-    {"Caption", fullPath},
+    {"AccessMask", {"null", "", "none"}, [](LogRecord&) { return nullValue(); }},
+    {"Archive", {"null", "", "none"}, [](LogRecord&) { return nullValue(); }},
+    {"Caption", {"string", "", "full path"}, fullPath},
     {"Compressed",
+     {"boolean", "",
+      "a compressed log by its extension (`.gz`, `.xz`, `.bz2`, `.zst`, `.lz4`), else the file's "
+      "`STATX_ATTR_COMPRESSED` attribute where the file system reports it"},
      [](LogRecord& r) {
        if (!compressionMethod(r.rel).empty()) return Value::boolean(true);
        return attribute(r, STATX_ATTR_COMPRESSED);
      }},
     {"CompressionMethod",
+     {"string", "", "`gzip`, `xz`, `bzip2`, `zstd` or `lz4` from the extension"},
      [](LogRecord& r) {
        std::string_view m = compressionMethod(r.rel);
        return m.empty() ? Value::null() : Value::text(std::string(m));
      }},
-    {"CreationClassName", [](LogRecord&) { return Value::text("Win32_NTEventLogFile"); }},
-    {"CreationDate", [](LogRecord& r) { return fileTime(r, &statx::stx_btime, STATX_BTIME); }},
-    {"CSCreationClassName", [](LogRecord&) { return Value::text("Win32_ComputerSystem"); }},
-    {"CSName", [](LogRecord& r) { return nonEmptyTextOrNull(r.context.hostname); }},
-    {"Description", fullPath},
+    {"CreationClassName",
+     {"string", "", "constant `Win32_NTEventLogFile`"},
+     [](LogRecord&) { return Value::text("Win32_NTEventLogFile"); }},
+    {"CreationDate",
+     {"datetime", "", "`statx` birth time, where the file system keeps it"},
+     [](LogRecord& r) { return fileTime(r, &statx::stx_btime, STATX_BTIME); }},
+    {"CSCreationClassName",
+     {"string", "", "constant `Win32_ComputerSystem`"},
+     [](LogRecord&) { return Value::text("Win32_ComputerSystem"); }},
+    {"CSName",
+     {"string", "", "`uname()` nodename"},
+     [](LogRecord& r) { return nonEmptyTextOrNull(r.context.hostname); }},
+    {"Description", {"string", "", "full path"}, fullPath},
     {"Drive",
+     {"string", "",
+      "mount point of the file system holding the file (same device in mountinfo, longest prefix)"},
      [](LogRecord& r) {
        const MountEntry* m = r.containingMount();
        return m ? Value::text(sys::validUtf8(m->mountPoint)) : Value::null();
      }},
-    {"EightDotThreeFileName", [](LogRecord&) { return nullValue(); }},
-    {"Encrypted", [](LogRecord& r) { return attribute(r, STATX_ATTR_ENCRYPTED); }},
-    {"EncryptionMethod", [](LogRecord&) { return nullValue(); }},
-    {"Extension", [](LogRecord& r) { return Value::text(sys::validUtf8(logExtension(r.rel))); }},
+    {"EightDotThreeFileName", {"null", "", "none"}, [](LogRecord&) { return nullValue(); }},
+    {"Encrypted",
+     {"boolean", "", "`STATX_ATTR_ENCRYPTED` where the file system reports it"},
+     [](LogRecord& r) { return attribute(r, STATX_ATTR_ENCRYPTED); }},
+    {"EncryptionMethod", {"null", "", "none"}, [](LogRecord&) { return nullValue(); }},
+    {"Extension",
+     {"string", "", "the extension without its dot; empty text when none"},
+     [](LogRecord& r) { return Value::text(sys::validUtf8(logExtension(r.rel))); }},
     {"FileName",
+     {"string", "", "the file name without its extension"},
      [](LogRecord& r) {
        std::string_view base = baseName(r.rel);
        std::string_view ext = logExtension(r.rel);
@@ -195,45 +214,75 @@ constexpr auto kProperties = std::to_array<P>({
            sys::validUtf8(ext.empty() ? base : base.substr(0, base.size() - ext.size() - 1)));
      }},
     {"FileSize",
+     {"uint64", "bytes", "`statx` size"},
      [](LogRecord& r) {
        const struct statx* s = r.stat();
        return s ? decimalText(s->stx_size) : Value::null();
      }},
     {"FileType",
+     {"string", "",
+      "`Text log`, `Compressed log`, `Journal` (`*.journal`, `*.journal~`), `Login records` "
+      "(`wtmp*`, `btmp*`) or `Binary log` (a NUL byte in the first 4 KiB)"},
      [](LogRecord& r) {
        static constexpr const char* kNames[] = {"Text log", "Compressed log", "Journal",
                                                 "Login records", "Binary log"};
        auto k = r.kind();
        return k ? Value::text(kNames[static_cast<int>(*k)]) : Value::null();
      }},
-    {"FSCreationClassName", [](LogRecord&) { return Value::text("Win32_FileSystem"); }},
+    {"FSCreationClassName",
+     {"string", "", "constant `Win32_FileSystem`"},
+     [](LogRecord&) { return Value::text("Win32_FileSystem"); }},
     {"FSName",
+     {"string", "", "file system type of the holding mount"},
      [](LogRecord& r) {
        const MountEntry* m = r.containingMount();
        return m ? Value::text(sys::validUtf8(m->fsType)) : Value::null();
      }},
-    {"Hidden", [](LogRecord& r) { return Value::boolean(baseName(r.rel).starts_with('.')); }},
-    {"InstallDate", [](LogRecord&) { return nullValue(); }},
-    {"InUseCount", [](LogRecord&) { return nullValue(); }},
-    {"LastAccessed", [](LogRecord& r) { return fileTime(r, &statx::stx_atime); }},
-    {"LastModified", [](LogRecord& r) { return fileTime(r, &statx::stx_mtime); }},
-    {"LogFileName", [](LogRecord& r) { return Value::text(sys::validUtf8(r.key)); }},
-    {"Manufacturer", [](LogRecord&) { return nullValue(); }},
-    {"MaxFileSize", [](LogRecord&) { return nullValue(); }},
-    {"Name", fullPath},
-    {"NumberOfRecords", [](LogRecord& r) { return integerOrNull(r.recordCount()); }},
-    {"OverWriteOutDated", [](LogRecord&) { return nullValue(); }},
-    {"OverWritePolicy", [](LogRecord&) { return nullValue(); }},
+    {"Hidden",
+     {"boolean", "", "the name starts with a dot"},
+     [](LogRecord& r) { return Value::boolean(baseName(r.rel).starts_with('.')); }},
+    {"InstallDate", {"null", "", "none"}, [](LogRecord&) { return nullValue(); }},
+    {"InUseCount", {"null", "", "none"}, [](LogRecord&) { return nullValue(); }},
+    {"LastAccessed",
+     {"datetime", "", "`statx` atime"},
+     [](LogRecord& r) { return fileTime(r, &statx::stx_atime); }},
+    {"LastModified",
+     {"datetime", "", "`statx` mtime"},
+     [](LogRecord& r) { return fileTime(r, &statx::stx_mtime); }},
+    {"LogFileName",
+     {"string", "",
+      "the path below `/var/log` without its extension (`apt/history` for `apt/history.log`); the "
+      "whole path where that would name two files (`syslog.1` beside `syslog`) or equal another "
+      "file's whole path"},
+     [](LogRecord& r) { return Value::text(sys::validUtf8(r.key)); }},
+    {"Manufacturer", {"null", "", "none"}, [](LogRecord&) { return nullValue(); }},
+    {"MaxFileSize", {"null", "", "none"}, [](LogRecord&) { return nullValue(); }},
+    {"Name", {"string", "", "full path"}, fullPath},
+    {"NumberOfRecords",
+     {"integer", "",
+      "text logs: the number of lines (a last line without a newline counts), of any size, read in "
+      "pieces and remembered by file identity (device, inode, size, modification time), so a log "
+      "that has not changed is not read again; journal files: `n_entries` of the journal header; "
+      "`wtmp`/`btmp`: size / the size of one login record; compressed and other binary logs and "
+      "logs the user may not read: null"},
+     [](LogRecord& r) { return integerOrNull(r.recordCount()); }},
+    {"OverWriteOutDated", {"null", "", "none"}, [](LogRecord&) { return nullValue(); }},
+    {"OverWritePolicy", {"null", "", "none"}, [](LogRecord&) { return nullValue(); }},
     {"Path",
+     {"string", "", "the directory, with a trailing `/`"},
      [](LogRecord& r) {
        return Value::text(sys::validUtf8(r.path.substr(0, r.path.rfind('/') + 1)));
      }},
-    {"Readable", [](LogRecord& r) { return access(r, R_OK); }},
-    {"Sources", [](LogRecord&) { return nullValue(); }},
-    {"Status", [](LogRecord&) { return nullValue(); }},
-    {"System", [](LogRecord&) { return nullValue(); }},
-    {"Version", [](LogRecord&) { return nullValue(); }},
-    {"Writeable", [](LogRecord& r) { return access(r, W_OK); }},
+    {"Readable",
+     {"boolean", "", "`faccessat(R_OK, AT_EACCESS)`"},
+     [](LogRecord& r) { return access(r, R_OK); }},
+    {"Sources", {"null", "", "none"}, [](LogRecord&) { return nullValue(); }},
+    {"Status", {"null", "", "none"}, [](LogRecord&) { return nullValue(); }},
+    {"System", {"null", "", "none"}, [](LogRecord&) { return nullValue(); }},
+    {"Version", {"null", "", "none"}, [](LogRecord&) { return nullValue(); }},
+    {"Writeable",
+     {"boolean", "", "`faccessat(W_OK, AT_EACCESS)`"},
+     [](LogRecord& r) { return access(r, W_OK); }},
 });
 
 const SchemaPtr& logSchema() {
@@ -277,6 +326,10 @@ EventLogFileProvider::EventLogFileProvider(SystemRoot root, std::shared_ptr<LogC
     : root_(std::move(root)),
       counts_(counts ? std::move(counts) : std::make_shared<LogCountCache>()) {
   if (!root_.mountGuard) root_.mountGuard = std::make_shared<MountGuard>();
+}
+
+std::vector<PropertyDoc> EventLogFileProvider::documentation() const {
+  return documentTable<LogRecord>(kProperties);
 }
 
 const SchemaPtr& EventLogFileProvider::schema() const {

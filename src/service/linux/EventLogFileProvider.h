@@ -18,6 +18,7 @@ class EventLogFileProvider : public ClassProvider {
   explicit EventLogFileProvider(SystemRoot root, std::shared_ptr<LogCountCache> counts = nullptr);
 
   const SchemaPtr& schema() const override;
+  std::vector<PropertyDoc> documentation() const override;
   void enumerate(const PropertySet& wanted,
                  const std::function<bool(ManagementObject&&)>& sink) override;
   // Lists the tree, then reads only the logs with that key.

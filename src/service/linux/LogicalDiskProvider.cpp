@@ -93,89 +93,123 @@ Value volumeId(DiskRecord& r, bool label) {
 }
 
 constexpr auto kProperties = std::to_array<P>({
-    {"Access", [](DiskRecord& r) { return Value::integer(r.mount.readOnly() ? 1 : 3); }},
-    {"Availability", [](DiskRecord&) { return nullValue(); }},
+    {"Access",
+     {"integer", "", "mount options: `ro` → 1 (readable), else 3 (read/write)"},
+     [](DiskRecord& r) { return Value::integer(r.mount.readOnly() ? 1 : 3); }},
+    {"Availability", {"null", "", "none"}, [](DiskRecord&) { return nullValue(); }},
     {"BlockSize",
+     {"uint64", "bytes", "`statvfs` f_frsize"},
      [](DiskRecord& r) {
        return fromStat(r, [](const struct statvfs& s) { return decimalText(s.f_frsize); });
      }},
-    {"Caption", mountPoint},
+    {"Caption", {"string", "", "mount point"}, mountPoint},
     {"Compressed",
+     {"boolean", "", "squashfs, or a `compress`/`compress-force` mount option"},
      [](DiskRecord& r) {
        return Value::boolean(r.mount.fsType == "squashfs" ||
                              hasOption(r.mount.superOptions, "compress") ||
                              hasOption(r.mount.superOptions, "compress-force"));
      }},
-    {"ConfigManagerErrorCode", [](DiskRecord&) { return nullValue(); }},
-    {"ConfigManagerUserConfig", [](DiskRecord&) { return nullValue(); }},
-    {"CreationClassName", [](DiskRecord&) { return Value::text("Win32_LogicalDisk"); }},
+    {"ConfigManagerErrorCode", {"null", "", "none"}, [](DiskRecord&) { return nullValue(); }},
+    {"ConfigManagerUserConfig", {"null", "", "none"}, [](DiskRecord&) { return nullValue(); }},
+    {"CreationClassName",
+     {"string", "", "constant `Win32_LogicalDisk`"},
+     [](DiskRecord&) { return Value::text("Win32_LogicalDisk"); }},
     {"Description",
+     {"string", "",
+      "from DriveType: Removable Disk, Local Fixed Disk, Network Connection, CD-ROM Disc, RAM "
+      "Disk"},
      [](DiskRecord& r) {
        static constexpr const char* kNames[] = {
            nullptr,       nullptr,   "Removable Disk", "Local Fixed Disk", "Network Connection",
            "CD-ROM Disc", "RAM Disk"};
        return Value::text(kNames[r.driveType()]);
      }},
-    {"DeviceID", mountPoint},
-    {"DriveType", [](DiskRecord& r) { return Value::integer(r.driveType()); }},
-    {"ErrorCleared", [](DiskRecord&) { return nullValue(); }},
-    {"ErrorDescription", [](DiskRecord&) { return nullValue(); }},
-    {"ErrorMethodology", [](DiskRecord&) { return nullValue(); }},
-    {"FileSystem", [](DiskRecord& r) { return Value::text(sys::validUtf8(r.mount.fsType)); }},
+    {"DeviceID", {"string", "", "mount point"}, mountPoint},
+    {"DriveType",
+     {"integer", "",
+      "4 for network file systems (nfs, nfs4, cifs, smb3, sshfs, 9p, ceph, ...); 5 for iso9660, "
+      "udf or an `sr*` device; 6 for `zram*`/`ram*` devices; 2 when `/sys/dev/block/M:m/removable` "
+      "(or its disk's) is 1; else 3"},
+     [](DiskRecord& r) { return Value::integer(r.driveType()); }},
+    {"ErrorCleared", {"null", "", "none"}, [](DiskRecord&) { return nullValue(); }},
+    {"ErrorDescription", {"null", "", "none"}, [](DiskRecord&) { return nullValue(); }},
+    {"ErrorMethodology", {"null", "", "none"}, [](DiskRecord&) { return nullValue(); }},
+    {"FileSystem",
+     {"string", "", "file system type of mountinfo (`ext4`, `xfs`, `nfs4`, ...)"},
+     [](DiskRecord& r) { return Value::text(sys::validUtf8(r.mount.fsType)); }},
     {"FreeSpace",
+     {"uint64", "bytes", "`statvfs` f_bavail × f_frsize (space available to ordinary users)"},
      [](DiskRecord& r) {
        return fromStat(r, [](const struct statvfs& s) {
          return decimalText(uint64_t{s.f_bavail} * s.f_frsize);
        });
      }},
-    {"InstallDate", [](DiskRecord&) { return nullValue(); }},
-    {"LastErrorCode", [](DiskRecord&) { return nullValue(); }},
+    {"InstallDate", {"null", "", "none"}, [](DiskRecord&) { return nullValue(); }},
+    {"LastErrorCode", {"null", "", "none"}, [](DiskRecord&) { return nullValue(); }},
     {"MaximumComponentLength",
+     {"integer", "", "`statvfs` f_namemax"},
      [](DiskRecord& r) {
        return fromStat(r, [](const struct statvfs& s) {
          return Value::integer(static_cast<int64_t>(s.f_namemax));
        });
      }},
     {"MediaType",
+     {"integer", "", "12 (fixed hard disk) for DriveType 3, 11 (removable) for 2; else null"},
      [](DiskRecord& r) {
        int64_t t = r.driveType();
        return t == 3 ? Value::integer(12) : t == 2 ? Value::integer(11) : Value::null();
      }},
-    {"Name", mountPoint},
+    {"Name", {"string", "", "mount point"}, mountPoint},
     {"NumberOfBlocks",
+     {"uint64", "", "`statvfs` f_blocks"},
      [](DiskRecord& r) {
        return fromStat(r, [](const struct statvfs& s) { return decimalText(s.f_blocks); });
      }},
-    {"PNPDeviceID", [](DiskRecord&) { return nullValue(); }},
-    {"PowerManagementCapabilities", [](DiskRecord&) { return nullValue(); }},
-    {"PowerManagementSupported", [](DiskRecord&) { return nullValue(); }},
+    {"PNPDeviceID", {"null", "", "none"}, [](DiskRecord&) { return nullValue(); }},
+    {"PowerManagementCapabilities", {"null", "", "none"}, [](DiskRecord&) { return nullValue(); }},
+    {"PowerManagementSupported", {"null", "", "none"}, [](DiskRecord&) { return nullValue(); }},
     {"ProviderName",
+     {"string", "", "network file systems: the mount source (`server:/export`, `//server/share`)"},
      [](DiskRecord& r) {
        return isNetworkFileSystem(r.mount.fsType) ? Value::text(sys::validUtf8(r.mount.source))
                                                   : Value::null();
      }},
-    {"Purpose", [](DiskRecord&) { return nullValue(); }},
+    {"Purpose", {"null", "", "none"}, [](DiskRecord&) { return nullValue(); }},
     {"Size",
+     {"uint64", "bytes", "`statvfs` f_blocks × f_frsize"},
      [](DiskRecord& r) {
        return fromStat(r, [](const struct statvfs& s) {
          return decimalText(uint64_t{s.f_blocks} * s.f_frsize);
        });
      }},
-    {"Status", [](DiskRecord&) { return nullValue(); }},
-    {"StatusInfo", [](DiskRecord&) { return nullValue(); }},
+    {"Status", {"null", "", "none"}, [](DiskRecord&) { return nullValue(); }},
+    {"StatusInfo", {"null", "", "none"}, [](DiskRecord&) { return nullValue(); }},
     {"SupportsFileBasedCompression",
+     {"boolean", "",
+      "true for btrfs, f2fs, zfs; false for ext2/3/4, xfs, vfat, exfat, iso9660, udf, squashfs, "
+      "erofs, jfs; else null"},
      [](DiskRecord& r) {
        auto s = supportsFileCompression(r.mount.fsType);
        return s ? Value::boolean(*s) : Value::null();
      }},
-    {"SystemCreationClassName", [](DiskRecord&) { return Value::text("Win32_ComputerSystem"); }},
+    {"SystemCreationClassName",
+     {"string", "", "constant `Win32_ComputerSystem`"},
+     [](DiskRecord&) { return Value::text("Win32_ComputerSystem"); }},
     {"SystemName",
+     {"string", "", "`uname()` nodename"},
      [](DiskRecord& r) {
        return nonEmptyTextOrNull(
            r.context.hostname.get([&] { return HostInfo::read(r.context.root).hostname; }));
      }},
-    {"VolumeName", [](DiskRecord& r) { return volumeId(r, true); }},
-    {"VolumeSerialNumber", [](DiskRecord& r) { return volumeId(r, false); }},
+    {"VolumeName",
+     {"string", "",
+      "the file system label: the `/dev/disk/by-label` link whose target is the device named by "
+      "`/sys/dev/block/M:m` (udev's `\\xHH` escapes decoded)"},
+     [](DiskRecord& r) { return volumeId(r, true); }},
+    {"VolumeSerialNumber",
+     {"string", "", "the file system UUID, from `/dev/disk/by-uuid` in the same way"},
+     [](DiskRecord& r) { return volumeId(r, false); }},
 });
 }  // namespace
 
@@ -242,6 +276,10 @@ bool wantsSizes(const ClassSchema& schema, const PropertySet& wanted) {
 
 LogicalDiskProvider::LogicalDiskProvider(SystemRoot root) : root_(std::move(root)) {
   if (!root_.mountGuard) root_.mountGuard = std::make_shared<MountGuard>();
+}
+
+std::vector<PropertyDoc> LogicalDiskProvider::documentation() const {
+  return documentTable<DiskRecord>(kProperties);
 }
 
 const SchemaPtr& LogicalDiskProvider::schema() const {

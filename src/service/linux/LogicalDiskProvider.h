@@ -15,6 +15,7 @@ class LogicalDiskProvider : public ClassProvider {
   explicit LogicalDiskProvider(SystemRoot root);
 
   const SchemaPtr& schema() const override;
+  std::vector<PropertyDoc> documentation() const override;
   void enumerate(const PropertySet& wanted,
                  const std::function<bool(ManagementObject&&)>& sink) override;
 

@@ -11,6 +11,7 @@ class OperatingSystemProvider : public ClassProvider {
   explicit OperatingSystemProvider(SystemRoot root);
 
   const SchemaPtr& schema() const override;
+  std::vector<PropertyDoc> documentation() const override;
   void enumerate(const PropertySet& wanted,
                  const std::function<bool(ManagementObject&&)>& sink) override;
 

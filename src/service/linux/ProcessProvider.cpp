@@ -72,72 +72,72 @@ Value fromStat(ProcessRecord& r, F f) {
 }
 
 constexpr auto kProperties = std::to_array<P>({
-    {"Caption", nameValue},
-    {"CommandLine",
+    {"Caption", {"string", "", "same as Name"}, nameValue},
+    {"CommandLine", {"string", "", "`/proc/<pid>/cmdline`, arguments joined by single spaces; null for kernel threads and zombies"},
      [](ProcessRecord& r) {
        const auto& c = r.cmdline();
        return c ? Value::text(sys::validUtf8(*c)) : Value::null();
      }},
-    {"CreationClassName", [](ProcessRecord&) { return Value::text("Win32_Process"); }},
-    {"CreationDate", creationDate},
-    {"CSCreationClassName", [](ProcessRecord&) { return Value::text("Win32_ComputerSystem"); }},
-    {"CSName", [](ProcessRecord& r) { return Value::text(r.context().hostname()); }},
-    {"Description", nameValue},
-    {"ExecutablePath",
+    {"CreationClassName", {"string", "", "constant `Win32_Process`"}, [](ProcessRecord&) { return Value::text("Win32_Process"); }},
+    {"CreationDate", {"datetime", "", "`btime` of `/proc/stat` + `stat` field 22 (starttime) / `sysconf(_SC_CLK_TCK)`"}, creationDate},
+    {"CSCreationClassName", {"string", "", "constant `Win32_ComputerSystem`"}, [](ProcessRecord&) { return Value::text("Win32_ComputerSystem"); }},
+    {"CSName", {"string", "", "`uname()` nodename"}, [](ProcessRecord& r) { return Value::text(r.context().hostname()); }},
+    {"Description", {"string", "", "same as Name"}, nameValue},
+    {"ExecutablePath", {"string", "", "`readlink /proc/<pid>/exe` (as the kernel gives it, ` (deleted)` included); null for kernel threads and other users' processes"},
      [](ProcessRecord& r) {
        const auto& e = r.exe();
        return e ? Value::text(sys::validUtf8(*e)) : Value::null();
      }},
-    {"Handle", [](ProcessRecord& r) { return Value::text(std::to_string(r.pid())); }},
-    {"HandleCount", [](ProcessRecord& r) { return integerOrNull(r.handleCount()); }},
-    {"InstallDate", [](ProcessRecord&) { return nullValue(); }},
-    {"KernelModeTime", [](ProcessRecord& r) { return ticksAs100ns(r, &sys::ProcStat::stime); }},
-    {"MaximumWorkingSetSize", [](ProcessRecord&) { return nullValue(); }},
-    {"MinimumWorkingSetSize", [](ProcessRecord&) { return nullValue(); }},
-    {"Name", nameValue},
-    {"OSCreationClassName", [](ProcessRecord&) { return Value::text("Win32_OperatingSystem"); }},
-    {"OSName", [](ProcessRecord& r) { return Value::text(r.context().osName()); }},
-    {"OtherOperationCount", [](ProcessRecord&) { return nullValue(); }},
-    {"OtherTransferCount", [](ProcessRecord&) { return nullValue(); }},
-    {"PageFaults",
+    {"Handle", {"string", "", "the PID"}, [](ProcessRecord& r) { return Value::text(std::to_string(r.pid())); }},
+    {"HandleCount", {"integer", "", "open file descriptors: the size of `/proc/<pid>/fd` where the kernel gives the count as its size (procfs since Linux 6.2, known by this process's own descriptor table having a size), otherwise a count of its entries; null when neither can be read"}, [](ProcessRecord& r) { return integerOrNull(r.handleCount()); }},
+    {"InstallDate", {"null", "", "none"}, [](ProcessRecord&) { return nullValue(); }},
+    {"KernelModeTime", {"uint64", "100 nanoseconds", "`stat` field 15 (stime) in clock ticks × 10⁷ / `_SC_CLK_TCK`"}, [](ProcessRecord& r) { return ticksAs100ns(r, &sys::ProcStat::stime); }},
+    {"MaximumWorkingSetSize", {"null", "", "none (Linux enforces no working-set limit)"}, [](ProcessRecord&) { return nullValue(); }},
+    {"MinimumWorkingSetSize", {"null", "", "none"}, [](ProcessRecord&) { return nullValue(); }},
+    {"Name", {"string", "", "`stat` field 2 (comm). When the kernel cut the name to 15 bytes and the executable's file name starts with those 15 bytes, the executable's file name"}, nameValue},
+    {"OSCreationClassName", {"string", "", "constant `Win32_OperatingSystem`"}, [](ProcessRecord&) { return Value::text("Win32_OperatingSystem"); }},
+    {"OSName", {"string", "", "`PRETTY_NAME` of `/etc/os-release`"}, [](ProcessRecord& r) { return Value::text(r.context().osName()); }},
+    {"OtherOperationCount", {"null", "", "none (Linux counts reads and writes only)"}, [](ProcessRecord&) { return nullValue(); }},
+    {"OtherTransferCount", {"null", "", "none"}, [](ProcessRecord&) { return nullValue(); }},
+    {"PageFaults", {"integer", "", "`stat` fields 10 + 12 (minflt + majflt)"},
      [](ProcessRecord& r) {
        return fromStat(r, [](const sys::ProcStat& s) {
          return Value::integer(static_cast<int64_t>(s.minflt + s.majflt));
        });
      }},
-    {"PageFileUsage", [](ProcessRecord& r) { return statusKilobytes(r, &ProcStatus::vmSwapKb); }},
-    {"ParentProcessID",
+    {"PageFileUsage", {"integer", "kilobytes", "`VmSwap` of `/proc/<pid>/status`"}, [](ProcessRecord& r) { return statusKilobytes(r, &ProcStatus::vmSwapKb); }},
+    {"ParentProcessID", {"integer", "", "`stat` field 4"},
      [](ProcessRecord& r) { return fromStat(r, [](const sys::ProcStat& s) { return Value::integer(s.ppid); }); }},
-    {"PeakPageFileUsage", [](ProcessRecord&) { return nullValue(); }},
-    {"PeakVirtualSize", [](ProcessRecord& r) { return statusBytes(r, &ProcStatus::vmPeakKb); }},
-    {"PeakWorkingSetSize", [](ProcessRecord& r) { return statusKilobytes(r, &ProcStatus::vmHwmKb); }},
-    {"Priority",
+    {"PeakPageFileUsage", {"null", "", "none (Linux keeps no peak of swap use)"}, [](ProcessRecord&) { return nullValue(); }},
+    {"PeakVirtualSize", {"uint64", "bytes", "`VmPeak` of `status` × 1024"}, [](ProcessRecord& r) { return statusBytes(r, &ProcStatus::vmPeakKb); }},
+    {"PeakWorkingSetSize", {"integer", "kilobytes", "`VmHWM` of `status`"}, [](ProcessRecord& r) { return statusKilobytes(r, &ProcStatus::vmHwmKb); }},
+    {"Priority", {"integer", "", "`stat` field 18, the kernel's priority (20 for nice 0; lower runs first, real-time below 0)"},
      [](ProcessRecord& r) {
        return fromStat(r, [](const sys::ProcStat& s) { return Value::integer(s.priority); });
      }},
-    {"PrivatePageCount", [](ProcessRecord& r) { return statusBytes(r, &ProcStatus::rssAnonKb); }},
-    {"ProcessID", [](ProcessRecord& r) { return Value::integer(r.pid()); }},
-    {"QuotaNonPagedPoolUsage", [](ProcessRecord&) { return nullValue(); }},
-    {"QuotaPagedPoolUsage", [](ProcessRecord&) { return nullValue(); }},
-    {"QuotaPeakNonPagedPoolUsage", [](ProcessRecord&) { return nullValue(); }},
-    {"QuotaPeakPagedPoolUsage", [](ProcessRecord&) { return nullValue(); }},
-    {"ReadOperationCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::syscr); }},
-    {"ReadTransferCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::rchar); }},
-    {"SessionID",
+    {"PrivatePageCount", {"uint64", "bytes", "`RssAnon` of `status` × 1024 (resident private memory)"}, [](ProcessRecord& r) { return statusBytes(r, &ProcStatus::rssAnonKb); }},
+    {"ProcessID", {"integer", "", "the PID"}, [](ProcessRecord& r) { return Value::integer(r.pid()); }},
+    {"QuotaNonPagedPoolUsage", {"null", "", "none"}, [](ProcessRecord&) { return nullValue(); }},
+    {"QuotaPagedPoolUsage", {"null", "", "none"}, [](ProcessRecord&) { return nullValue(); }},
+    {"QuotaPeakNonPagedPoolUsage", {"null", "", "none"}, [](ProcessRecord&) { return nullValue(); }},
+    {"QuotaPeakPagedPoolUsage", {"null", "", "none"}, [](ProcessRecord&) { return nullValue(); }},
+    {"ReadOperationCount", {"uint64", "", "`syscr` of `/proc/<pid>/io`"}, [](ProcessRecord& r) { return ioCount(r, &ProcIo::syscr); }},
+    {"ReadTransferCount", {"uint64", "bytes", "`rchar` of `io` (all reads, not only from disk)"}, [](ProcessRecord& r) { return ioCount(r, &ProcIo::rchar); }},
+    {"SessionID", {"integer", "", "`stat` field 6 (session ID)"},
      [](ProcessRecord& r) {
        return fromStat(r, [](const sys::ProcStat& s) { return Value::integer(s.session); });
      }},
-    {"Status", [](ProcessRecord&) { return nullValue(); }},
-    {"TerminationDate", [](ProcessRecord&) { return nullValue(); }},
-    {"ThreadCount",
+    {"Status", {"null", "", "none"}, [](ProcessRecord&) { return nullValue(); }},
+    {"TerminationDate", {"null", "", "none (only running processes are listed)"}, [](ProcessRecord&) { return nullValue(); }},
+    {"ThreadCount", {"integer", "", "`stat` field 20"},
      [](ProcessRecord& r) {
        return fromStat(r, [](const sys::ProcStat& s) { return Value::integer(s.numThreads); });
      }},
-    {"UserModeTime", [](ProcessRecord& r) { return ticksAs100ns(r, &sys::ProcStat::utime); }},
-    {"VirtualSize",
+    {"UserModeTime", {"uint64", "100 nanoseconds", "`stat` field 14 (utime), as KernelModeTime"}, [](ProcessRecord& r) { return ticksAs100ns(r, &sys::ProcStat::utime); }},
+    {"VirtualSize", {"uint64", "bytes", "`stat` field 23 (vsize)"},
      [](ProcessRecord& r) { return fromStat(r, [](const sys::ProcStat& s) { return decimalText(s.vsize); }); }},
-    {"WindowsVersion", [](ProcessRecord& r) { return Value::text(r.context().kernelRelease()); }},
-    {"WorkingSetSize",
+    {"WindowsVersion", {"string", "", "`uname()` release (the kernel version)"}, [](ProcessRecord& r) { return Value::text(r.context().kernelRelease()); }},
+    {"WorkingSetSize", {"uint64", "bytes", "`VmRSS` of `status` × 1024; for a kernel thread, which has none, `stat` field 24 (rss) × page size"},
      [](ProcessRecord& r) {
        // VmRSS is exact; stat's rss is the kernel's cheap estimate, which lags by up to a batch of
        // pages per processor. A kernel thread has no VmRSS, and stat says 0 for it.
@@ -148,8 +148,8 @@ constexpr auto kProperties = std::to_array<P>({
          return decimalText(s.rss > 0 ? static_cast<uint64_t>(s.rss) * page : 0);
        });
      }},
-    {"WriteOperationCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::syscw); }},
-    {"WriteTransferCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::wchar); }},
+    {"WriteOperationCount", {"uint64", "", "`syscw` of `io`"}, [](ProcessRecord& r) { return ioCount(r, &ProcIo::syscw); }},
+    {"WriteTransferCount", {"uint64", "bytes", "`wchar` of `io`"}, [](ProcessRecord& r) { return ioCount(r, &ProcIo::wchar); }},
 });
 
 // The instance for one process, or nothing when it exited before its stat could be read.
@@ -167,6 +167,10 @@ std::optional<ManagementObject> readProcess(const SchemaPtr& schema, const Prope
 }  // namespace
 
 ProcessProvider::ProcessProvider(SystemRoot root) : root_(std::move(root)) {}
+
+std::vector<PropertyDoc> ProcessProvider::documentation() const {
+  return documentTable<ProcessRecord>(kProperties);
+}
 
 const SchemaPtr& ProcessProvider::schema() const {
   static const SchemaPtr s = makeSchema<ProcessRecord>("Win32_Process", "Handle", kProperties);

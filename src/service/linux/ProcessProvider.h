@@ -11,6 +11,7 @@ class ProcessProvider : public ClassProvider {
   explicit ProcessProvider(SystemRoot root);
 
   const SchemaPtr& schema() const override;
+  std::vector<PropertyDoc> documentation() const override;
   void enumerate(const PropertySet& wanted,
                  const std::function<bool(ManagementObject&&)>& sink) override;
   // Reads /proc/<key> alone; a key that is not a plain PID is never used as a path.

@@ -100,93 +100,189 @@ Value onlineOr(ProcessorRecord& r, Value whenOnline, Value whenOffline) {
   return r.online() ? std::move(whenOnline) : std::move(whenOffline);
 }
 
-constexpr auto kProperties = std::to_array<P>({
-    {"AddressWidth",
-     [](ProcessorRecord& r) {
-       const HostInfo& h = r.context.hostInfo();
-       return h.valid ? Value::integer(is64BitMachine(h.machine) ? 64 : 32) : Value::null();
-     }},
-    {"Architecture",
-     [](ProcessorRecord& r) { return integerOrNull(architectureCode(r.context.hostInfo().machine)); }},
-    {"Availability",
-     [](ProcessorRecord& r) { return onlineOr(r, Value::integer(3), Value::integer(8)); }},
-    {"Caption", caption},
-    {"ConfigManagerErrorCode", [](ProcessorRecord&) { return nullValue(); }},
-    {"ConfigManagerUserConfig", [](ProcessorRecord&) { return nullValue(); }},
-    {"CpuStatus", [](ProcessorRecord& r) { return onlineOr(r, Value::integer(1), Value::null()); }},
-    {"CreationClassName", [](ProcessorRecord&) { return Value::text("Win32_Processor"); }},
-    {"CurrentClockSpeed", currentClock},
-    {"CurrentVoltage", [](ProcessorRecord&) { return nullValue(); }},
-    {"DataWidth", dataWidth},
-    {"Description", caption},
-    {"DeviceID", [](ProcessorRecord& r) { return Value::text("CPU" + std::to_string(r.cpu)); }},
-    {"ErrorCleared", [](ProcessorRecord&) { return nullValue(); }},
-    {"ErrorDescription", [](ProcessorRecord&) { return nullValue(); }},
-    {"ExtClock", [](ProcessorRecord&) { return nullValue(); }},
-    {"Family", [](ProcessorRecord&) { return nullValue(); }},
-    {"InstallDate", [](ProcessorRecord&) { return nullValue(); }},
-    {"L2CacheSize", [](ProcessorRecord& r) { return integerOrNull(r.sysfs().l2Kb); }},
-    {"L2CacheSpeed", [](ProcessorRecord&) { return nullValue(); }},
-    {"L3CacheSize", [](ProcessorRecord& r) { return integerOrNull(r.sysfs().l3Kb); }},
-    {"LastErrorCode", [](ProcessorRecord&) { return nullValue(); }},
-    {"Level",
-     [](ProcessorRecord& r) {
-       return r.isX86() ? Value::integer(*r.info->family) : Value::null();
-     }},
-    {"LoadPercentage", loadPercentage},
-    {"Manufacturer",
-     [](ProcessorRecord& r) {
-       return fromInfo(r, [](const CpuInfoEntry& i) { return nonEmptyTextOrNull(sys::validUtf8(i.vendorId)); });
-     }},
-    {"MaxClockSpeed",
-     [](ProcessorRecord& r) {
-       auto khz = r.sysfs().maxKhz;
-       return khz ? Value::integer((*khz + 500) / 1000) : Value::null();
-     }},
-    {"Name",
-     [](ProcessorRecord& r) {
-       return fromInfo(r, [](const CpuInfoEntry& i) { return nonEmptyTextOrNull(sys::validUtf8(i.modelName)); });
-     }},
-    {"OtherFamilyDescription", [](ProcessorRecord&) { return nullValue(); }},
-    {"PNPDeviceID", [](ProcessorRecord&) { return nullValue(); }},
-    {"PowerManagementCapabilities", [](ProcessorRecord&) { return nullValue(); }},
-    {"PowerManagementSupported",
-     [](ProcessorRecord& r) {
-       return r.sysfs().exists ? Value::boolean(r.sysfs().hasCpufreq) : Value::null();
-     }},
-    {"ProcessorID", [](ProcessorRecord&) { return nullValue(); }},
-    {"ProcessorType", [](ProcessorRecord&) { return Value::integer(3); }},  // central processor
-    {"Revision",
-     [](ProcessorRecord& r) {
-       return r.isX86() ? Value::integer(*r.info->model * 256 + *r.info->stepping) : Value::null();
-     }},
-    {"Role", [](ProcessorRecord&) { return Value::text("CPU"); }},
-    {"SocketDesignation", [](ProcessorRecord&) { return nullValue(); }},
-    {"Status", [](ProcessorRecord& r) { return onlineOr(r, Value::text("OK"), Value::null()); }},
-    {"StatusInfo",
-     [](ProcessorRecord& r) { return onlineOr(r, Value::integer(3), Value::integer(4)); }},
-    {"Stepping",
-     [](ProcessorRecord& r) {
-       return r.isX86() ? Value::text(std::to_string(*r.info->stepping)) : Value::null();
-     }},
-    {"SystemCreationClassName", [](ProcessorRecord&) { return Value::text("Win32_ComputerSystem"); }},
-    {"SystemName",
-     [](ProcessorRecord& r) { return nonEmptyTextOrNull(r.context.hostInfo().hostname); }},
-    {"UniqueID", [](ProcessorRecord&) { return nullValue(); }},
-    {"UpgradeMethod", [](ProcessorRecord&) { return nullValue(); }},
-    {"Version",
-     [](ProcessorRecord& r) {
-       return r.isX86() ? Value::text("Model " + std::to_string(*r.info->model) + ", Stepping " +
-                                      std::to_string(*r.info->stepping))
-                        : Value::null();
-     }},
-    {"VoltageCaps", [](ProcessorRecord&) { return nullValue(); }},
-});
+constexpr auto
+    kProperties =
+        std::to_array<P>(
+            {
+                {"AddressWidth",
+                 {"integer", "bits", "64 or 32 from `uname()` machine"},
+                 [](ProcessorRecord& r) {
+                   const HostInfo& h = r.context.hostInfo();
+                   return h.valid ? Value::integer(is64BitMachine(h.machine) ? 64 : 32)
+                                  : Value::null();
+                 }},
+                {"Architecture",
+                 {"integer", "",
+                  "`uname()` machine: x86_64 → 9, i?86 → 0, aarch64 → 12, arm* → 5, ppc* → 3, ia64 "
+                  "→ 6, mips* → 1, alpha → 2; others null"},
+                 [](ProcessorRecord& r) {
+                   return integerOrNull(architectureCode(r.context.hostInfo().machine));
+                 }},
+                {"Availability",
+                 {"integer", "", "`cpuN/online`: 3 (running) when online, 8 (off line) when not"},
+                 [](ProcessorRecord& r) {
+                   return onlineOr(r, Value::integer(3), Value::integer(8));
+                 }},
+                {"Caption",
+                 {"string", "",
+                  "x86: `<machine> Family <cpu family> Model <model> Stepping <stepping>` from "
+                  "`cpuinfo`; elsewhere the `model name`, if any"},
+                 caption},
+                {"ConfigManagerErrorCode",
+                 {"null", "", "none"},
+                 [](ProcessorRecord&) { return nullValue(); }},
+                {"ConfigManagerUserConfig",
+                 {"null", "", "none"},
+                 [](ProcessorRecord&) { return nullValue(); }},
+                {"CpuStatus",
+                 {"integer", "", "1 (enabled) when online; null when offline"},
+                 [](ProcessorRecord& r) { return onlineOr(r, Value::integer(1), Value::null()); }},
+                {"CreationClassName",
+                 {"string", "", "constant `Win32_Processor`"},
+                 [](ProcessorRecord&) { return Value::text("Win32_Processor"); }},
+                {"CurrentClockSpeed",
+                 {"integer", "MHz",
+                  "`cpufreq/scaling_cur_freq` / 1000, else `cpu MHz` of `cpuinfo` rounded"},
+                 currentClock},
+                {"CurrentVoltage",
+                 {"null", "", "none"},
+                 [](ProcessorRecord&) { return nullValue(); }},
+                {"DataWidth",
+                 {"integer", "bits",
+                  "x86: 64 with the `lm` flag, else 32; elsewhere as AddressWidth"},
+                 dataWidth},
+                {"Description", {"string", "", "same as Caption"}, caption},
+                {"DeviceID",
+                 {"string", "", "`CPU` + processor number"},
+                 [](ProcessorRecord& r) { return Value::text("CPU" + std::to_string(r.cpu)); }},
+                {"ErrorCleared",
+                 {"null", "", "none"},
+                 [](ProcessorRecord&) { return nullValue(); }},
+                {"ErrorDescription",
+                 {"null", "", "none"},
+                 [](ProcessorRecord&) { return nullValue(); }},
+                {"ExtClock", {"null", "", "none"}, [](ProcessorRecord&) { return nullValue(); }},
+                {"Family",
+                 {"null", "", "none (Linux does not expose the SMBIOS processor family)"},
+                 [](ProcessorRecord&) { return nullValue(); }},
+                {"InstallDate", {"null", "", "none"}, [](ProcessorRecord&) { return nullValue(); }},
+                {"L2CacheSize",
+                 {"integer", "kilobytes",
+                  "`cpuN/cache/index*/size` of the level-2 data or unified cache"},
+                 [](ProcessorRecord& r) { return integerOrNull(r.sysfs().l2Kb); }},
+                {"L2CacheSpeed",
+                 {"null", "", "none"},
+                 [](ProcessorRecord&) { return nullValue(); }},
+                {"L3CacheSize",
+                 {"integer", "kilobytes", "as L2CacheSize, level 3"},
+                 [](ProcessorRecord& r) { return integerOrNull(r.sysfs().l3Kb); }},
+                {"LastErrorCode",
+                 {"null", "", "none"},
+                 [](ProcessorRecord&) { return nullValue(); }},
+                {"Level",
+                 {"integer", "", "x86: `cpu family` of `cpuinfo`"},
+                 [](ProcessorRecord& r) {
+                   return r.isX86() ? Value::integer(*r.info->family) : Value::null();
+                 }},
+                {"LoadPercentage",
+                 {"integer", "percent",
+                  "busy share of the `cpuN` line of `/proc/stat` between two readings: the "
+                  "previous query's reading if it is at most 10 s old, else one taken now. The two "
+                  "are at least 100 ms apart (the sampler waits the rest). Only read when asked "
+                  "for. Null when offline"},
+                 loadPercentage},
+                {"Manufacturer",
+                 {"string", "", "`vendor_id` of `cpuinfo`"},
+                 [](ProcessorRecord& r) {
+                   return fromInfo(r, [](const CpuInfoEntry& i) {
+                     return nonEmptyTextOrNull(sys::validUtf8(i.vendorId));
+                   });
+                 }},
+                {"MaxClockSpeed",
+                 {"integer", "MHz", "`cpufreq/cpuinfo_max_freq` / 1000; null without cpufreq"},
+                 [](ProcessorRecord& r) {
+                   auto khz = r.sysfs().maxKhz;
+                   return khz ? Value::integer((*khz + 500) / 1000) : Value::null();
+                 }},
+                {"Name",
+                 {"string", "", "`model name` of `cpuinfo`"},
+                 [](ProcessorRecord& r) {
+                   return fromInfo(r, [](const CpuInfoEntry& i) {
+                     return nonEmptyTextOrNull(sys::validUtf8(i.modelName));
+                   });
+                 }},
+                {"OtherFamilyDescription",
+                 {"null", "", "none"},
+                 [](ProcessorRecord&) { return nullValue(); }},
+                {"PNPDeviceID", {"null", "", "none"}, [](ProcessorRecord&) { return nullValue(); }},
+                {"PowerManagementCapabilities",
+                 {"null", "", "none"},
+                 [](ProcessorRecord&) { return nullValue(); }},
+                {"PowerManagementSupported",
+                 {"boolean", "", "whether `cpuN/cpufreq` exists"},
+                 [](ProcessorRecord& r) {
+                   return r.sysfs().exists ? Value::boolean(r.sysfs().hasCpufreq) : Value::null();
+                 }},
+                {"ProcessorID", {"null", "", "none"}, [](ProcessorRecord&) { return nullValue(); }},
+                {"ProcessorType",
+                 {"integer", "", "constant 3 (central processor)"},
+                 [](ProcessorRecord&) { return Value::integer(3); }},  // central processor
+                {"Revision",
+                 {"integer", "", "x86: model × 256 + stepping"},
+                 [](ProcessorRecord& r) {
+                   return r.isX86() ? Value::integer(*r.info->model * 256 + *r.info->stepping)
+                                    : Value::null();
+                 }},
+                {"Role",
+                 {"string", "", "constant `CPU`"},
+                 [](ProcessorRecord&) { return Value::text("CPU"); }},
+                {"SocketDesignation",
+                 {"null", "", "none (the board's socket labels are not in sysfs)"},
+                 [](ProcessorRecord&) { return nullValue(); }},
+                {"Status",
+                 {"string", "", "`OK` when online; null when offline"},
+                 [](ProcessorRecord& r) { return onlineOr(r, Value::text("OK"), Value::null()); }},
+                {"StatusInfo",
+                 {"integer", "", "3 (enabled) when online, 4 (disabled) when not"},
+                 [](ProcessorRecord& r) {
+                   return onlineOr(r, Value::integer(3), Value::integer(4));
+                 }},
+                {"Stepping",
+                 {"string", "", "x86: `stepping` of `cpuinfo`"},
+                 [](ProcessorRecord& r) {
+                   return r.isX86() ? Value::text(std::to_string(*r.info->stepping))
+                                    : Value::null();
+                 }},
+                {"SystemCreationClassName",
+                 {"string", "", "constant `Win32_ComputerSystem`"},
+                 [](ProcessorRecord&) { return Value::text("Win32_ComputerSystem"); }},
+                {"SystemName",
+                 {"string", "", "`uname()` nodename"},
+                 [](ProcessorRecord&
+                        r) { return nonEmptyTextOrNull(r.context.hostInfo().hostname); }},
+                {"UniqueID", {"null", "", "none"}, [](ProcessorRecord&) { return nullValue(); }},
+                {"UpgradeMethod",
+                 {"null", "", "none"},
+                 [](ProcessorRecord&) { return nullValue(); }},
+                {"Version",
+                 {"string", "", "x86: `Model <model>, Stepping <stepping>`"},
+                 [](ProcessorRecord& r) {
+                   return r.isX86() ? Value::text("Model " + std::to_string(*r.info->model) +
+                                                  ", Stepping " + std::to_string(*r.info->stepping))
+                                    : Value::null();
+                 }},
+                {"VoltageCaps", {"null", "", "none"}, [](ProcessorRecord&) { return nullValue(); }},
+            });
 }  // namespace
 
 ProcessorProvider::ProcessorProvider(SystemRoot root)
-    : root_(std::move(root)), sampler_(CpuLoadSampler::shared(joinPath(root_.proc, "stat"), root_.sleep)) {
+    : root_(std::move(root)),
+      sampler_(CpuLoadSampler::shared(joinPath(root_.proc, "stat"), root_.sleep)) {
   sampler_->prime();
+}
+
+std::vector<PropertyDoc> ProcessorProvider::documentation() const {
+  return documentTable<ProcessorRecord>(kProperties);
 }
 
 const SchemaPtr& ProcessorProvider::schema() const {

@@ -15,6 +15,7 @@ class ProcessorProvider : public ClassProvider {
   explicit ProcessorProvider(SystemRoot root);
 
   const SchemaPtr& schema() const override;
+  std::vector<PropertyDoc> documentation() const override;
   void enumerate(const PropertySet& wanted,
                  const std::function<bool(ManagementObject&&)>& sink) override;
 

@@ -13,13 +13,23 @@
 
 namespace kestrava::service::linuxsys {
 
-// One property of a class: its name and how to compute it from the instance's record. A record
-// reads its sources lazily, so only the sources of the wanted properties are ever opened.
+// One property of a class: its name, what its manual page says of it, and how to compute it from
+// the instance's record. A record reads its sources lazily, so only the sources of the wanted
+// properties are ever opened.
 template <class Record>
 struct PropertySpec {
   const char* name;
+  PropertyDoc doc;
   Value (*get)(Record&);
 };
+
+template <class Record>
+std::vector<PropertyDoc> documentTable(std::span<const PropertySpec<Record>> table) {
+  std::vector<PropertyDoc> docs;
+  docs.reserve(table.size());
+  for (const auto& p : table) docs.push_back(p.doc);
+  return docs;
+}
 
 template <class Record>
 SchemaPtr makeSchema(std::string className, std::string keyProperty,

@@ -1,5 +1,7 @@
 #include "service/systemd/ServiceMapping.h"
 
+#include <signal.h>
+
 #include <array>
 #include <limits>
 #include <utility>
@@ -177,6 +179,19 @@ uint32_t waitHintMs(const UnitRecord& unit) {
   uint64_t ms = usec / 1000;
   return ms > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
                                                    : static_cast<uint32_t>(ms);
+}
+
+int32_t exitCode(const UnitRecord& unit) {
+  if (unit.execMainCode == CLD_KILLED) {
+    switch (unit.execMainStatus) {
+      case SIGTERM:
+      case SIGINT:
+      case SIGHUP:
+      case SIGPIPE:
+        return 0;
+    }
+  }
+  return unit.execMainStatus;
 }
 
 std::string startName(const UnitRecord& unit, std::string_view managerUser) {

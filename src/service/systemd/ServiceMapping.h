@@ -33,6 +33,10 @@ uint32_t waitHintMs(const UnitRecord& unit);
 // The account the service runs as: User=, the dynamic user, or the manager's own account.
 std::string startName(const UnitRecord& unit, std::string_view managerUser);
 
+// The main process's exit code; 0 when a signal that systemd counts as a clean end (SIGTERM,
+// SIGINT, SIGHUP, SIGPIPE) ended it, as when the service was stopped.
+int32_t exitCode(const UnitRecord& unit);
+
 // A service unit's full name that systemd could know ("ssh.service", "getty@tty1.service"); not a
 // template ("getty@.service"), nothing that could name a path or carry a quote.
 bool isServiceUnitName(std::string_view name);

@@ -30,6 +30,7 @@ struct Context {
 using Reader = Value (*)(const UnitRecord&, const Context&);
 struct Column {
   std::string_view property;
+  PropertyDoc doc;
   unsigned sources;
   Reader read;
 };
@@ -43,61 +44,150 @@ std::string shownName(const UnitRecord& u) {
 
 // Every Win32_Service property and how a unit fills it.
 const std::array<Column, 25> kColumns{{
-    {"AcceptPause", kState,
+    {"AcceptPause",
+     {"boolean", "",
+      "True when a pause would be carried out now: the unit is `active`/`running`, not paused, has "
+      "a main process or a usable freezer, and does not run the bus daemon Kestrava talks through "
+      "(see PauseService)"},
+     kState,
      [](const UnitRecord& u, const Context& c) {
        return Value::boolean(acceptPause(u, c.host.freezerUsable));
      }},
-    {"AcceptStop", kState,
+    {"AcceptStop",
+     {"boolean", "",
+      "True when a stop would be carried out now: the unit is active, starting or reloading, not "
+      "already stopping, and `CanStop` (no `RefuseManualStop=`)"},
+     kState,
      [](const UnitRecord& u, const Context&) { return Value::boolean(acceptStop(u)); }},
-    {"Caption", kUnit,
+    {"Caption",
+     {"string", "", "`Description`, or the unit name when the unit has none"},
+     kUnit,
      [](const UnitRecord& u, const Context&) { return Value::text(shownName(u)); }},
-    {"CheckPoint", 0, [](const UnitRecord&, const Context&) { return Value::integer(0); }},
-    {"CreationClassName", 0,
+    {"CheckPoint",
+     {"integer", "", "0: systemd reports no progress steps of a pending start or stop"},
+     0,
+     [](const UnitRecord&, const Context&) { return Value::integer(0); }},
+    {"CreationClassName",
+     {"string", "", "\"Win32_Service\""},
+     0,
      [](const UnitRecord&, const Context&) { return Value::text("Win32_Service"); }},
-    {"Description", kUnit,
+    {"Description",
+     {"string", "", "`Description`; null when empty"},
+     kUnit,
      [](const UnitRecord& u, const Context&) { return textOrNull(u.description); }},
-    {"DesktopInteract", 0, [](const UnitRecord&, const Context&) { return Value::boolean(false); }},
-    {"DisplayName", kUnit,
+    {"DesktopInteract",
+     {"boolean", "", "False: a service has no desktop"},
+     0,
+     [](const UnitRecord&, const Context&) { return Value::boolean(false); }},
+    {"DisplayName",
+     {"string", "", "as Caption"},
+     kUnit,
      [](const UnitRecord& u, const Context&) { return Value::text(shownName(u)); }},
-    {"ErrorControl", kUnit,
+    {"ErrorControl",
+     {"string", "",
+      "From `FailureAction`: \"Normal\" for `none` (a failure only fails the unit), \"Critical\" "
+      "for every action that takes the machine down or exits the manager (`reboot*`, `poweroff*`, "
+      "`exit*`, `halt*`, `kexec*`, `soft-reboot*`); null when unread"},
+     kUnit,
      [](const UnitRecord& u, const Context&) {
        return u.unitRead ? Value::text(errorControl(u.failureAction)) : Value::null();
      }},
-    {"ExitCode", kService,
+    {"ExitCode",
+     {"integer", "",
+      "`ExecMainStatus`: the exit status of the main process's last run, or the signal number that "
+      "ended it; 0 when that signal is SIGTERM, SIGINT, SIGHUP or SIGPIPE (`ExecMainCode` says "
+      "killed), which systemd counts as a clean end, as after a stop. systemd forgets it when it "
+      "unloads a unit that ended cleanly; it then reads 0"},
+     kService,
      [](const UnitRecord& u, const Context&) {
-       return u.serviceRead ? Value::integer(u.execMainStatus) : Value::null();
+       return u.serviceRead ? Value::integer(exitCode(u)) : Value::null();
      }},
-    {"InstallDate", 0, [](const UnitRecord&, const Context&) { return Value::null(); }},
-    {"Name", 0, [](const UnitRecord& u, const Context&) { return Value::text(u.name); }},
-    {"PathName", kService,
+    {"InstallDate",
+     {"null", "", "systemd records no installation date"},
+     0,
+     [](const UnitRecord&, const Context&) { return Value::null(); }},
+    {"Name",
+     {"string", "", "the unit's full name"},
+     0,
+     [](const UnitRecord& u, const Context&) { return Value::text(u.name); }},
+    {"PathName",
+     {"string", "",
+      "`ExecStart=`: the executable's path and its arguments (from `argv[1]`), each argument with "
+      "a blank, quote or backslash in double quotes; several commands joined with \"; \"; null "
+      "when the unit has none (a masked unit)"},
+     kService,
      [](const UnitRecord& u, const Context&) {
        return u.hasExecStart ? Value::text(u.execStart) : Value::null();
      }},
-    {"ProcessId", kService,
+    {"ProcessId",
+     {"integer", "", "`MainPID`; 0 when there is no main process"},
+     kService,
      [](const UnitRecord& u, const Context&) {
        return u.serviceRead ? Value::integer(u.mainPid) : Value::null();
      }},
-    {"ServiceSpecificExitCode", 0, [](const UnitRecord&, const Context&) { return Value::null(); }},
-    {"ServiceType", 0,
+    {"ServiceSpecificExitCode",
+     {"null", "", "systemd keeps one exit status, given as ExitCode"},
+     0,
+     [](const UnitRecord&, const Context&) { return Value::null(); }},
+    {"ServiceType",
+     {"string", "", "\"Own Process\": every unit runs in processes of its own"},
+     0,
      [](const UnitRecord&, const Context&) { return Value::text("Own Process"); }},
-    {"Started", kUnit,
+    {"Started",
+     {"boolean", "",
+      "True when `ActiveState` is `active` or `reloading` (a paused service is started)"},
+     kUnit,
      [](const UnitRecord& u, const Context&) { return Value::boolean(isActive(u)); }},
-    {"StartMode", kUnit,
+    {"StartMode",
+     {"string", "",
+      "From `UnitFileState`: \"Auto\" for `enabled`, `enabled-runtime`; \"Manual\" for `static`, "
+      "`disabled`, `indirect`, `linked`, `linked-runtime`, `alias`, `generated`, `transient` and "
+      "none; \"Disabled\" for `masked`, `masked-runtime`; \"Unknown\" for `bad` and anything else"},
+     kUnit,
      [](const UnitRecord& u, const Context&) { return Value::text(startMode(u.unitFileState)); }},
-    {"StartName", kService | kManager,
+    {"StartName",
+     {"string", "",
+      "`User=`; for `DynamicUser=yes` without `User=` the unit's name without \".service\" (the "
+      "name systemd gives the dynamic user); otherwise the account the manager runs as (root for "
+      "the system manager)"},
+     kService | kManager,
      [](const UnitRecord& u, const Context& c) {
        return u.serviceRead ? Value::text(startName(u, c.managerUser)) : Value::null();
      }},
-    {"State", kState,
+    {"State",
+     {"string", "",
+      "From `FreezerState`, `ActiveState`, `SubState` and the main process's run state "
+      "(`/proc/<MainPID>/stat`): \"Paused\" when frozen, or active with the main process stopped "
+      "(state T); \"Pause Pending\" while freezing; \"Continue Pending\" while thawing; "
+      "\"Running\" when `active` or `reloading`; \"Start Pending\" when `activating`; \"Stop "
+      "Pending\" when `deactivating`; \"Stopped\" when `inactive`, `failed` or `maintenance`; "
+      "\"Unknown\" otherwise"},
+     kState,
      [](const UnitRecord& u, const Context&) { return Value::text(serviceState(u)); }},
-    {"Status", kUnit,
+    {"Status",
+     {"string", "",
+      "\"Error\" when `ActiveState` is `failed` or `LoadState` is `error` or `bad-setting`; "
+      "\"Degraded\" while `SubState` is `auto-restart` (the service died and waits to be "
+      "restarted); otherwise \"OK\""},
+     kUnit,
      [](const UnitRecord& u, const Context&) { return Value::text(serviceStatus(u)); }},
-    {"SystemCreationClassName", 0,
+    {"SystemCreationClassName",
+     {"string", "", "\"Win32_ComputerSystem\""},
+     0,
      [](const UnitRecord&, const Context&) { return Value::text("Win32_ComputerSystem"); }},
-    {"SystemName", 0,
+    {"SystemName",
+     {"string", "", "this computer's host name"},
+     0,
      [](const UnitRecord&, const Context& c) { return Value::text(c.host.systemName); }},
-    {"TagId", 0, [](const UnitRecord&, const Context&) { return Value::integer(0); }},
-    {"WaitHint", kUnit | kService,
+    {"TagId",
+     {"integer", "", "0: systemd has no load-order tags"},
+     0,
+     [](const UnitRecord&, const Context&) { return Value::integer(0); }},
+    {"WaitHint",
+     {"integer", "milliseconds",
+      "While starting, `TimeoutStartUSec` in ms; while stopping, `TimeoutStopUSec` in ms; 0 "
+      "otherwise and for an infinite timeout"},
+     kUnit | kService,
      [](const UnitRecord& u, const Context&) { return Value::integer(waitHintMs(u)); }},
 }};
 
@@ -138,6 +228,12 @@ SystemdServiceProvider::SystemdServiceProvider(std::unique_ptr<SystemdClient> cl
                                                HostFacts host)
     : client_(std::move(client)), host_(std::move(host)) {
   columnsBySchema();
+}
+
+std::vector<PropertyDoc> SystemdServiceProvider::propertyDocs() {
+  std::vector<PropertyDoc> docs;
+  for (const Column* c : columnsBySchema()) docs.push_back(c->doc);
+  return docs;
 }
 
 const SchemaPtr& SystemdServiceProvider::schema() const {

@@ -26,6 +26,9 @@ class SystemdServiceProvider : public ClassProvider {
   SystemdServiceProvider(std::unique_ptr<SystemdClient> client, HostFacts host);
 
   const SchemaPtr& schema() const override;
+  std::vector<PropertyDoc> documentation() const override { return propertyDocs(); }
+  // The properties' documentation, known without a service manager (for the manual page).
+  static std::vector<PropertyDoc> propertyDocs();
   void enumerate(const PropertySet& wanted,
                  const std::function<bool(ManagementObject&&)>& sink) override;
   std::optional<ManagementObject> get(const std::string& key) override;

@@ -24,7 +24,7 @@ struct Field {
 };
 
 // The properties Win32_Service needs, from both interfaces (their names do not overlap).
-const std::array<Field, 17> kFields{{
+const std::array<Field, 18> kFields{{
     {"Id", "s", &UnitRecord::id},
     {"Description", "s", &UnitRecord::description},
     {"LoadState", "s", &UnitRecord::loadState},
@@ -36,6 +36,7 @@ const std::array<Field, 17> kFields{{
     {"CanStop", "b", &UnitRecord::canStop},
     {"CanFreeze", "b", &UnitRecord::canFreeze},
     {"MainPID", "u", &UnitRecord::mainPid},
+    {"ExecMainCode", "i", &UnitRecord::execMainCode},
     {"ExecMainStatus", "i", &UnitRecord::execMainStatus},
     {"ExecStart", "a(sasbttttuii)", ExecCommands{}},
     {"User", "s", &UnitRecord::user},

@@ -21,7 +21,8 @@ struct UnitRecord {
   bool canFreeze = false;
 
   uint32_t mainPid = 0;
-  int32_t execMainStatus = 0;
+  int32_t execMainCode = 0;    // how the main process ended: CLD_EXITED, CLD_KILLED, CLD_DUMPED
+  int32_t execMainStatus = 0;  // its exit status, or the signal that ended it
   bool hasExecStart = false;
   std::string execStart;  // the command line(s) of ExecStart=, as a shell would show them
   std::string user;

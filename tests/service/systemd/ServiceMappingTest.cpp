@@ -1,6 +1,7 @@
 #include "service/systemd/ServiceMapping.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <limits>
 
@@ -223,6 +224,33 @@ TEST(ServiceMapping, WaitHintStartNameAndCommandLine) {
   EXPECT_EQ(joinCommandLine("/usr/sbin/sshd", {"/usr/sbin/sshd"}), "/usr/sbin/sshd");
   EXPECT_EQ(joinCommandLine("/opt/my app/run", {"run", "a b", "", "say \"hi\"", "back\\slash"}),
             R"("/opt/my app/run" "a b" "" "say \"hi\"" "back\\slash")");
+}
+
+TEST(ServiceMapping, ExitCodeCountsTheSignalsOfACleanStopAsZero) {
+  struct Case {
+    int32_t code;
+    int32_t status;
+    int32_t exitCode;
+  };
+  const Case cases[] = {
+      {CLD_KILLED, SIGTERM, 0},
+      {CLD_KILLED, SIGINT, 0},
+      {CLD_KILLED, SIGHUP, 0},
+      {CLD_KILLED, SIGPIPE, 0},
+      {CLD_KILLED, SIGKILL, 9},
+      {CLD_DUMPED, SIGSEGV, 11},
+      {CLD_DUMPED, SIGTERM, 15},
+      {CLD_EXITED, 15, 15},
+      {CLD_EXITED, 1, 1},
+      {CLD_EXITED, 0, 0},
+      {0, 0, 0},  // never ran
+  };
+  for (const Case& c : cases) {
+    UnitRecord u = unit("inactive", "dead");
+    u.execMainCode = c.code;
+    u.execMainStatus = c.status;
+    EXPECT_EQ(exitCode(u), c.exitCode) << "code " << c.code << " status " << c.status;
+  }
 }
 
 TEST(ServiceMapping, UnitNamesAndMethodNames) {

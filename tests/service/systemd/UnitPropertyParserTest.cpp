@@ -69,6 +69,7 @@ TEST(UnitPropertyParser, ReadsTheKnownPropertiesAndSkipsTheRest) {
     sd_bus_message_append(m, "{sv}", "ActiveState", "s", "active");
     sd_bus_message_append(m, "{sv}", "CanStop", "b", 1);
     sd_bus_message_append(m, "{sv}", "MainPID", "u", 4242u);
+    sd_bus_message_append(m, "{sv}", "ExecMainCode", "i", 2);
     sd_bus_message_append(m, "{sv}", "ExecMainStatus", "i", -3);
     sd_bus_message_append(m, "{sv}", "TimeoutStopUSec", "t", 90000000ull);
     sd_bus_message_open_container(m, 'e', "sv");
@@ -85,6 +86,7 @@ TEST(UnitPropertyParser, ReadsTheKnownPropertiesAndSkipsTheRest) {
   EXPECT_EQ(u.activeState, "active");
   EXPECT_TRUE(u.canStop);
   EXPECT_EQ(u.mainPid, 4242u);
+  EXPECT_EQ(u.execMainCode, 2);
   EXPECT_EQ(u.execMainStatus, -3);
   EXPECT_EQ(u.timeoutStopUSec, 90000000u);
   EXPECT_TRUE(u.hasExecStart);
