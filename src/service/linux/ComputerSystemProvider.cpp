@@ -106,7 +106,7 @@ constexpr auto kProperties = std::to_array<P>({
      [](SystemFacts& f) {
        auto kb = f.meminfo().memTotalKb;
        return kb ? decimalText(*kb * 1024) : Value::null();
-     }},
+     }, kInteger64},
     {"UserName",
      [](SystemFacts& f) {
        const auto& s = f.sessions();

@@ -198,7 +198,8 @@ constexpr auto kProperties = std::to_array<P>({
      [](LogRecord& r) {
        const struct statx* s = r.stat();
        return s ? decimalText(s->stx_size) : Value::null();
-     }},
+     },
+     kInteger64},
     {"FileType",
      [](LogRecord& r) {
        static constexpr const char* kNames[] = {"Text log", "Compressed log", "Journal",

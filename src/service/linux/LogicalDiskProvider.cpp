@@ -98,7 +98,8 @@ constexpr auto kProperties = std::to_array<P>({
     {"BlockSize",
      [](DiskRecord& r) {
        return fromStat(r, [](const struct statvfs& s) { return decimalText(s.f_frsize); });
-     }},
+     },
+     kInteger64},
     {"Caption", mountPoint},
     {"Compressed",
      [](DiskRecord& r) {
@@ -127,7 +128,8 @@ constexpr auto kProperties = std::to_array<P>({
        return fromStat(r, [](const struct statvfs& s) {
          return decimalText(uint64_t{s.f_bavail} * s.f_frsize);
        });
-     }},
+     },
+     kInteger64},
     {"InstallDate", [](DiskRecord&) { return nullValue(); }},
     {"LastErrorCode", [](DiskRecord&) { return nullValue(); }},
     {"MaximumComponentLength",
@@ -145,7 +147,8 @@ constexpr auto kProperties = std::to_array<P>({
     {"NumberOfBlocks",
      [](DiskRecord& r) {
        return fromStat(r, [](const struct statvfs& s) { return decimalText(s.f_blocks); });
-     }},
+     },
+     kInteger64},
     {"PNPDeviceID", [](DiskRecord&) { return nullValue(); }},
     {"PowerManagementCapabilities", [](DiskRecord&) { return nullValue(); }},
     {"PowerManagementSupported", [](DiskRecord&) { return nullValue(); }},
@@ -160,7 +163,8 @@ constexpr auto kProperties = std::to_array<P>({
        return fromStat(r, [](const struct statvfs& s) {
          return decimalText(uint64_t{s.f_blocks} * s.f_frsize);
        });
-     }},
+     },
+     kInteger64},
     {"Status", [](DiskRecord&) { return nullValue(); }},
     {"StatusInfo", [](DiskRecord&) { return nullValue(); }},
     {"SupportsFileBasedCompression",

@@ -91,14 +91,14 @@ constexpr auto kProperties = std::to_array<P>({
     {"Handle", [](ProcessRecord& r) { return Value::text(std::to_string(r.pid())); }},
     {"HandleCount", [](ProcessRecord& r) { return integerOrNull(r.handleCount()); }},
     {"InstallDate", [](ProcessRecord&) { return nullValue(); }},
-    {"KernelModeTime", [](ProcessRecord& r) { return ticksAs100ns(r, &sys::ProcStat::stime); }},
+    {"KernelModeTime", [](ProcessRecord& r) { return ticksAs100ns(r, &sys::ProcStat::stime); }, kInteger64},
     {"MaximumWorkingSetSize", [](ProcessRecord&) { return nullValue(); }},
     {"MinimumWorkingSetSize", [](ProcessRecord&) { return nullValue(); }},
     {"Name", nameValue},
     {"OSCreationClassName", [](ProcessRecord&) { return Value::text("Win32_OperatingSystem"); }},
     {"OSName", [](ProcessRecord& r) { return Value::text(r.context().osName()); }},
-    {"OtherOperationCount", [](ProcessRecord&) { return nullValue(); }},
-    {"OtherTransferCount", [](ProcessRecord&) { return nullValue(); }},
+    {"OtherOperationCount", [](ProcessRecord&) { return nullValue(); }, kInteger64},
+    {"OtherTransferCount", [](ProcessRecord&) { return nullValue(); }, kInteger64},
     {"PageFaults",
      [](ProcessRecord& r) {
        return fromStat(r, [](const sys::ProcStat& s) {
@@ -109,20 +109,20 @@ constexpr auto kProperties = std::to_array<P>({
     {"ParentProcessID",
      [](ProcessRecord& r) { return fromStat(r, [](const sys::ProcStat& s) { return Value::integer(s.ppid); }); }},
     {"PeakPageFileUsage", [](ProcessRecord&) { return nullValue(); }},
-    {"PeakVirtualSize", [](ProcessRecord& r) { return statusBytes(r, &ProcStatus::vmPeakKb); }},
+    {"PeakVirtualSize", [](ProcessRecord& r) { return statusBytes(r, &ProcStatus::vmPeakKb); }, kInteger64},
     {"PeakWorkingSetSize", [](ProcessRecord& r) { return statusKilobytes(r, &ProcStatus::vmHwmKb); }},
     {"Priority",
      [](ProcessRecord& r) {
        return fromStat(r, [](const sys::ProcStat& s) { return Value::integer(s.priority); });
      }},
-    {"PrivatePageCount", [](ProcessRecord& r) { return statusBytes(r, &ProcStatus::rssAnonKb); }},
+    {"PrivatePageCount", [](ProcessRecord& r) { return statusBytes(r, &ProcStatus::rssAnonKb); }, kInteger64},
     {"ProcessID", [](ProcessRecord& r) { return Value::integer(r.pid()); }},
     {"QuotaNonPagedPoolUsage", [](ProcessRecord&) { return nullValue(); }},
     {"QuotaPagedPoolUsage", [](ProcessRecord&) { return nullValue(); }},
     {"QuotaPeakNonPagedPoolUsage", [](ProcessRecord&) { return nullValue(); }},
     {"QuotaPeakPagedPoolUsage", [](ProcessRecord&) { return nullValue(); }},
-    {"ReadOperationCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::syscr); }},
-    {"ReadTransferCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::rchar); }},
+    {"ReadOperationCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::syscr); }, kInteger64},
+    {"ReadTransferCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::rchar); }, kInteger64},
     {"SessionID",
      [](ProcessRecord& r) {
        return fromStat(r, [](const sys::ProcStat& s) { return Value::integer(s.session); });
@@ -133,9 +133,9 @@ constexpr auto kProperties = std::to_array<P>({
      [](ProcessRecord& r) {
        return fromStat(r, [](const sys::ProcStat& s) { return Value::integer(s.numThreads); });
      }},
-    {"UserModeTime", [](ProcessRecord& r) { return ticksAs100ns(r, &sys::ProcStat::utime); }},
+    {"UserModeTime", [](ProcessRecord& r) { return ticksAs100ns(r, &sys::ProcStat::utime); }, kInteger64},
     {"VirtualSize",
-     [](ProcessRecord& r) { return fromStat(r, [](const sys::ProcStat& s) { return decimalText(s.vsize); }); }},
+     [](ProcessRecord& r) { return fromStat(r, [](const sys::ProcStat& s) { return decimalText(s.vsize); }); }, kInteger64},
     {"WindowsVersion", [](ProcessRecord& r) { return Value::text(r.context().kernelRelease()); }},
     {"WorkingSetSize",
      [](ProcessRecord& r) {
@@ -147,9 +147,9 @@ constexpr auto kProperties = std::to_array<P>({
        return fromStat(r, [page](const sys::ProcStat& s) {
          return decimalText(s.rss > 0 ? static_cast<uint64_t>(s.rss) * page : 0);
        });
-     }},
-    {"WriteOperationCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::syscw); }},
-    {"WriteTransferCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::wchar); }},
+     }, kInteger64},
+    {"WriteOperationCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::syscw); }, kInteger64},
+    {"WriteTransferCount", [](ProcessRecord& r) { return ioCount(r, &ProcIo::wchar); }, kInteger64},
 });
 
 // The instance for one process, or nothing when it exited before its stat could be read.

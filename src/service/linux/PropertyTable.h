@@ -19,16 +19,25 @@ template <class Record>
 struct PropertySpec {
   const char* name;
   Value (*get)(Record&);
+  PropertyType type = PropertyType::Other;
 };
+
+// The mark of a property whose values are 64-bit counts in decimal text (decimalText).
+inline constexpr PropertyType kInteger64 = PropertyType::Integer64;
 
 template <class Record>
 SchemaPtr makeSchema(std::string className, std::string keyProperty,
                      std::span<const PropertySpec<Record>> table) {
   std::vector<std::string> names;
+  std::vector<PropertyType> types;
   names.reserve(table.size());
-  for (const auto& p : table) names.emplace_back(p.name);
+  types.reserve(table.size());
+  for (const auto& p : table) {
+    names.emplace_back(p.name);
+    types.push_back(p.type);
+  }
   return std::make_shared<const ClassSchema>(std::move(className), std::move(keyProperty),
-                                             std::move(names));
+                                             std::move(names), std::move(types));
 }
 
 // The instance with every wanted property computed; the others stay empty.
