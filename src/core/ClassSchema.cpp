@@ -24,10 +24,13 @@ std::string toLowerAscii(std::string_view s) {
 }
 
 ClassSchema::ClassSchema(std::string className, std::string keyProperty,
-                         std::vector<std::string> properties)
+                         std::vector<std::string> properties, std::vector<PropertyType> types)
     : className_(std::move(className)),
       keyProperty_(std::move(keyProperty)),
-      properties_(std::move(properties)) {
+      properties_(std::move(properties)),
+      types_(std::move(types)) {
+  if (!types_.empty() && types_.size() != properties_.size())
+    throw std::invalid_argument("types do not match the properties of " + className_);
   for (size_t i = 0; i < properties_.size(); ++i) {
     if (!index_.emplace(toLowerAscii(properties_[i]), i).second)
       throw std::invalid_argument("duplicate property " + properties_[i] + " in " + className_);

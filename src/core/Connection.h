@@ -48,12 +48,12 @@ class ObjectSink {
 
 using SubscriptionId = uint64_t;
 
-// One notification: an __InstanceModificationEvent with the instance as it is now
-// (TargetInstance) and as it was at the previous look (PreviousInstance).
+// One notification: the instance (TargetInstance) and, for a modification, the instance as it
+// was at the previous look (PreviousInstance); a deletion's target is the instance as last seen.
 struct EventObject {
-  std::string className;      // "__InstanceModificationEvent"
+  std::string className;      // "__InstanceCreationEvent", "__InstanceDeletionEvent", ...
   ManagementObject target;    // TargetInstance: the instance as it is now
-  ManagementObject previous;  // PreviousInstance: the instance as it was
+  ManagementObject previous;  // PreviousInstance: the instance as it was; none but modifications
 };
 using EventCallback = std::function<void(const EventObject&)>;
 

@@ -19,6 +19,13 @@ std::string shown(const Value& v) {
   return v.isNull() || v.isEmpty() ? "null" : cellTextNullAsBlank(v);
 }
 
+// "created", "deleted" or "modified": what happened to the instance, in one word.
+std::string_view happened(const EventObject& event) {
+  if (event.className == "__InstanceCreationEvent") return "created";
+  if (event.className == "__InstanceDeletionEvent") return "deleted";
+  return "modified";
+}
+
 // The properties whose values differ between the two sides of an event.
 std::vector<Change> changesOf(const EventObject& event, bool forCsv) {
   std::vector<Change> changes;
@@ -56,7 +63,8 @@ void EventWriter::write(const EventObject& event, std::string_view time,
     line["PreviousInstance"] = jsonObject(event.previous);
     out_ << jsonLine(line) << '\n';
   } else if (format_ == OutputFormat::Csv) {
-    std::vector<std::string> row{"Time", "Computer", "Path", "Property", "Previous", "Current"};
+    std::vector<std::string> row{"Time",     "Computer", "Path", "Property",
+                                 "Previous", "Current",  "Event"};
     if (!namesComputer_) row.erase(row.begin() + 1);
     if (!headerWritten_) CsvWriter::writeRow(row, out_);
     headerWritten_ = true;
@@ -64,16 +72,28 @@ void EventWriter::write(const EventObject& event, std::string_view time,
     if (namesComputer_) row[1] = sys::validUtf8(computer);
     const size_t at = namesComputer_ ? 2 : 1;
     row[at] = sys::validUtf8(path);
-    for (const auto& c : changesOf(event, true)) {
-      row[at + 1] = c.property;
-      row[at + 2] = c.previous;
-      row[at + 3] = c.current;
+    row[at + 4] = happened(event);
+    if (happened(event) != "modified") {
+      // The instance came or went: one row, with no property.
+      row[at + 1] = row[at + 2] = row[at + 3] = "";
       CsvWriter::writeRow(row, out_);
+    } else {
+      for (const auto& c : changesOf(event, true)) {
+        row[at + 1] = c.property;
+        row[at + 2] = c.previous;
+        row[at + 3] = c.current;
+        CsvWriter::writeRow(row, out_);
+      }
     }
   } else {
     std::string line = terminalText(time) + "  ";
     if (namesComputer_) line += terminalText(computer) + "  ";
     line += terminalText(path) + " ";
+    if (happened(event) != "modified") {
+      out_ << line << ' ' << happened(event) << '\n';
+      out_.flush();
+      return;
+    }
     const auto changes = changesOf(event, false);
     for (size_t i = 0; i < changes.size(); ++i)
       line += (i ? ", " : " ") + changes[i].property + ": " + changes[i].previous + " -> " +

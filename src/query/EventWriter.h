@@ -8,9 +8,10 @@
 
 namespace kestrava::query {
 
-// Writes modification events as they come, one per line (CSV: one row per changed property):
-//   table  2026-12-09T12:00:00  Win32_Service='ssh.service'  State: Running -> Stopped
-//   csv    Time,Path,Property,Previous,Current
+// Writes events as they come, one per line (CSV: one row per changed property):
+//   table  2026-12-09T12:00:00  Win32_Service='cron.service'  State: Running -> Stopped
+//          2026-12-09T12:00:02  Win32_Process='4242'  created        (or deleted)
+//   csv    Time,Path,Property,Previous,Current,Event   (Event: created, modified or deleted)
 //   json   {"time":"...","event":"__InstanceModificationEvent","path":"...",
 //           "TargetInstance":{...},"PreviousInstance":{...}}
 // Naming computers, each line has the computer after the time (CSV: a Computer column, JSON: a

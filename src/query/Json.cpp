@@ -1,5 +1,6 @@
 #include "query/Json.h"
 
+#include <charconv>
 #include <cmath>
 
 #include "sys/Utf8.h"
@@ -32,11 +33,27 @@ Json jsonValue(const Value& value) {
   return nullptr;
 }
 
+Json jsonCount(const Value& value) {
+  if (value.kind() != Value::Kind::Text) return jsonValue(value);
+  const std::string& text = value.asText();
+  const char* last = text.data() + text.size();
+  if (uint64_t u = 0; !text.empty() && text.front() != '-') {
+    if (auto [end, ec] = std::from_chars(text.data(), last, u); ec == std::errc() && end == last)
+      return u;
+  } else if (int64_t i = 0; !text.empty()) {
+    if (auto [end, ec] = std::from_chars(text.data(), last, i); ec == std::errc() && end == last)
+      return i;
+  }
+  return jsonText(text);
+}
+
 Json jsonObject(const ManagementObject& object) {
   Json members = Json::object();
   if (const auto& schema = object.schema())
     for (size_t i = 0; i < schema->size(); ++i)
-      members[sys::validUtf8(schema->properties()[i])] = jsonValue(object.at(i));
+      members[sys::validUtf8(schema->properties()[i])] =
+          schema->typeOf(i) == PropertyType::Integer64 ? jsonCount(object.at(i))
+                                                       : jsonValue(object.at(i));
   return members;
 }
 

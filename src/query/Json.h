@@ -18,7 +18,10 @@ Json jsonText(std::string_view text);
 // JSON cannot carry (NaN, infinities) become null.
 Json jsonValue(const Value& value);
 
-// {"Property":value,...} in schema order; unread properties as null.
+// A 64-bit count's decimal text as a JSON number; text that is no such number stays a string.
+Json jsonCount(const Value& value);
+
+// {"Property":value,...} in schema order; unread properties as null, 64-bit counts as numbers.
 Json jsonObject(const ManagementObject& object);
 
 // One line of JSON in UTF-8: control characters escaped, nothing else.

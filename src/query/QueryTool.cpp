@@ -44,20 +44,23 @@ class ComputerColumn {
     std::string column = kComputerColumn;
     while (source_ && source_->indexOf(column)) column.insert(0, "_");
     std::vector<std::string> properties{column};
-    if (source_)
+    std::vector<PropertyType> types{PropertyType::Other};
+    if (source_) {
       properties.insert(properties.end(), source_->properties().begin(),
                         source_->properties().end());
-    auto& shared = byProperties_[properties];
+      for (size_t i = 0; i < source_->size(); ++i) types.push_back(source_->typeOf(i));
+    }
+    auto& shared = byProperties_[{properties, types}];
     if (!shared)
       shared = std::make_shared<const ClassSchema>(source_ ? source_->className() : "", column,
-                                                   properties);
+                                                   properties, types);
     named_ = shared;
     return named_;
   }
 
  private:
   SchemaPtr source_, named_;
-  std::map<std::vector<std::string>, SchemaPtr> byProperties_;
+  std::map<std::pair<std::vector<std::string>, std::vector<PropertyType>>, SchemaPtr> byProperties_;
 };
 
 // A return value that tells of a refusal or failure: a number other than 0.

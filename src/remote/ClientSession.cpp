@@ -551,7 +551,7 @@ uint64_t ClientSession::roundTrips() const {
 const SchemaPtr& ClientSession::classNamed(std::string_view name) const {
   for (const auto& schema : classes_)
     if (equalsIgnoreCase(schema->className(), name)) return schema;
-  throw service::invalidClass();
+  throw service::invalidClass(name);
 }
 
 // Judges a query as the far side's service would before it runs it (its WQL, its class, its
@@ -566,7 +566,9 @@ bool ClientSession::judgeQuery(std::string_view wql) const {
 
 bool ClientSession::judgeSubscription(std::string_view query) const {
   if (classes_.empty()) return false;
-  classNamed(service::WqlParser::parseNotification(query).targetClass);
+  const service::NotificationQuery parsed = service::WqlParser::parseNotification(query);
+  const SchemaPtr& schema = classNamed(parsed.targetClass);
+  if (parsed.condition) service::QueryFilter condition(*parsed.condition, *schema);
   return true;
 }
 

@@ -11,7 +11,7 @@
 namespace kestrava::remote {
 
 // The protocol spoken between a remote connection and kestrava-agent (docs/protocol.md).
-inline constexpr int64_t kProtocolVersion = 2;
+inline constexpr int64_t kProtocolVersion = 3;
 // No message, request or reply, may be longer than this; a longer one fails its operation.
 inline constexpr size_t kMaxMessageBytes = 8 * 1024 * 1024;
 // The decimal length line before each message, its newline included, is at most this long.

@@ -26,7 +26,7 @@ constexpr auto kVerbs = std::to_array<VerbInfo>({
     {Verb::Subscribe, "subscribe", "T"},
     {Verb::Cancel, "cancel", "I"},
     {Verb::Ok, "ok", ""},
-    {Verb::Schema, "schema", "ITTA"},
+    {Verb::Schema, "schema", "ITTAA"},
     {Verb::Object, "object", "IA"},
     {Verb::End, "end", ""},
     {Verb::Result, "result", "*"},

@@ -15,9 +15,16 @@ void SchemaTable::define(const Message& m) {
     if (name.kind() != Value::Kind::Text) throw ProtocolError("a property name is not text");
     properties.push_back(name.asText());
   }
+  std::vector<PropertyType> types;
+  for (const auto& type : m.body.at(4).asArray()) {
+    if (type.kind() != Value::Kind::Integer || type.asInteger() < 0 ||
+        type.asInteger() > static_cast<int64_t>(PropertyType::Integer64))
+      throw ProtocolError("a property type is not one this side knows");
+    types.push_back(static_cast<PropertyType>(type.asInteger()));
+  }
   try {
     schemas_[number] = std::make_shared<const ClassSchema>(
-        m.body.at(1).asText(), m.body.at(2).asText(), std::move(properties));
+        m.body.at(1).asText(), m.body.at(2).asText(), std::move(properties), std::move(types));
   } catch (const std::invalid_argument& e) {
     throw ProtocolError(std::string("a schema is not a valid class shape: ") + e.what());
   }

@@ -7,7 +7,7 @@ namespace kestrava::service {
 // The service calls a provider one call at a time, so making it needs no lock of its own.
 ClassProvider& LazyProvider::provider() {
   if (!provider_) provider_ = make_();
-  if (!provider_) throw invalidClass();
+  if (!provider_) throw invalidClass(schema()->className());
   return *provider_;
 }
 

@@ -9,7 +9,9 @@
 namespace kestrava::service {
 
 LikePattern::LikePattern(std::string_view pattern) {
-  if (pattern.size() > kMaxPatternBytes) throw invalidQuery();
+  if (pattern.size() > kMaxPatternBytes)
+    throw invalidQuery("a Like pattern is longer than " + std::to_string(kMaxPatternBytes) +
+                       " bytes");
   std::vector<size_t> cuts{0};  // element index where each segment begins, then the end
   size_t pos = 0;
   while (pos < pattern.size()) {
@@ -57,11 +59,11 @@ size_t LikePattern::compileSet(std::string_view pattern, size_t pos, Element& e)
     if (pos + 1 < pattern.size() && pattern[pos] == '-' && pattern[pos + 1] != ']') {
       ++pos;
       high = foldCase(sys::decodeUtf8(pattern, pos));
-      if (high < low) throw invalidQuery();
+      if (high < low) throw invalidQuery("a range of a Like pattern runs backwards");
     }
     ranges_.push_back({low, high});
   }
-  if (pos >= pattern.size()) throw invalidQuery();
+  if (pos >= pattern.size()) throw invalidQuery("a Like pattern has a [ with no ]");
   e.rangeCount = ranges_.size() - e.firstRange;
   return pos + 1;
 }

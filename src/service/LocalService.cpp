@@ -41,6 +41,39 @@ auto guarded(F&& f) -> decltype(f()) {
   }
 }
 
+// "Not found", with the path and, when one key of the class is close to the one asked for (the
+// same but for case, or it with a suffix: ssh -> ssh.service), that key's path.
+ComError notFoundWithHint(ClassProvider& provider, std::string_view objectPath,
+                          const std::string& key) {
+  std::string description = "Not found: " + std::string(objectPath);
+  const SchemaPtr& schema = provider.schema();
+  const auto keyIndex = schema->indexOf(schema->keyProperty());
+  if (!keyIndex || key.empty()) return ComError(err::kWbemNotFound, description, kServiceSource);
+  std::vector<bool> wanted(schema->size(), false);
+  wanted[*keyIndex] = true;
+  std::optional<std::string> closest;
+  try {
+    provider.enumerate(PropertySet(std::move(wanted)), [&](ManagementObject&& object) {
+      const Value& value = object.at(*keyIndex);
+      if (value.kind() != Value::Kind::Text) return true;
+      const std::string& candidate = value.asText();
+      if (equalsIgnoreCase(candidate, key)) {
+        closest = candidate;
+        return false;
+      }
+      if (candidate.size() > key.size() + 1 && candidate[key.size()] == '.' &&
+          equalsIgnoreCase(std::string_view(candidate).substr(0, key.size()), key) &&
+          (!closest || candidate.size() < closest->size()))
+        closest = candidate;
+      return true;
+    });
+  } catch (const std::exception&) {
+    // The hint is a courtesy: a listing that fails leaves the plain error.
+  }
+  if (closest) description += " (did you mean " + schema->className() + "='" + *closest + "'?)";
+  return ComError(err::kWbemNotFound, description, kServiceSource);
+}
+
 // Starts f on a thread of its own and returns once f has called its `locked` callback (it then
 // holds the provider), so calls made after the query was issued come after its read. Where no
 // thread can be started, f runs here, to the end.
@@ -235,7 +268,7 @@ LocalService::~LocalService() = default;
 
 size_t LocalService::indexOf(std::string_view className) const {
   auto it = byName_.find(toLowerAscii(className));
-  if (it == byName_.end()) throw invalidClass();
+  if (it == byName_.end()) throw invalidClass(className);
   return it->second;
 }
 
@@ -302,9 +335,11 @@ ManagementObject LocalService::getObject(std::string_view objectPath) {
   Entry* entry = resolved.first;
   const std::string& key = resolved.second;
   auto lock = holdProvider(*entry);
-  auto object = guarded([&] { return entry->provider->get(key); });
-  if (!object) throw notFound();
-  return std::move(*object);
+  return guarded([&] {
+    auto object = entry->provider->get(key);
+    if (!object) throw notFoundWithHint(*entry->provider, objectPath, key);
+    return std::move(*object);
+  });
 }
 
 Value LocalService::execMethod(std::string_view objectPath, std::string_view method) {
@@ -319,7 +354,7 @@ Value LocalService::execMethod(std::string_view objectPath, std::string_view met
   }
   auto lock = holdProvider(*entry);
   return guarded([&] {
-    if (!entry->provider->exists(key)) throw notFound();
+    if (!entry->provider->exists(key)) throw notFoundWithHint(*entry->provider, objectPath, key);
     return entry->provider->invoke(key, method);
   });
 }
@@ -327,12 +362,16 @@ Value LocalService::execMethod(std::string_view objectPath, std::string_view met
 SubscriptionId LocalService::subscribe(std::string_view notificationQuery, EventCallback callback) {
   const NotificationQuery query = WqlParser::parseNotification(notificationQuery);
   const size_t classIndex = indexOf(query.targetClass);
+  EventInterest interest{query.eventClass, nullptr};
+  if (query.condition)
+    interest.condition = std::make_shared<const QueryFilter>(
+        *query.condition, *entries_[classIndex]->provider->schema());
   using Seconds = std::chrono::duration<double>;
   const Seconds shortest = options_.shortestInterval, longest = options_.longestInterval;
   const Seconds within{std::clamp(query.withinSeconds, shortest.count(), longest.count())};
   return poller_.add(classIndex,
                      std::chrono::duration_cast<NotificationPoller::Clock::duration>(within),
-                     std::move(callback));
+                     std::move(callback), std::move(interest));
 }
 
 void LocalService::cancel(SubscriptionId id) {

@@ -29,11 +29,12 @@ NotificationPoller::~NotificationPoller() {
 }
 
 SubscriptionId NotificationPoller::add(size_t classIndex, Clock::duration interval,
-                                       EventCallback callback) {
+                                       EventCallback callback, EventInterest interest) {
   std::unique_lock lock(mutex_);
   const SubscriptionId id = ++nextId_;
   subscriptions_[id] = {classIndex, interval,
-                        std::make_shared<const EventCallback>(std::move(callback))};
+                        std::make_shared<const EventCallback>(std::move(callback)),
+                        std::move(interest)};
   const auto now = clock_->now();
   auto [it, isNew] = watched_.try_emplace(classIndex);
   Watched& watched = it->second;
@@ -144,11 +145,17 @@ std::vector<EventObject> NotificationPoller::compare(Watched& watched,
     std::string key = keyText(object.at(*keyIndex));
     if (watched.hasSnapshot) {
       auto before = watched.snapshot.find(key);
-      if (before != watched.snapshot.end() && before->second.values() != object.values())
+      if (before == watched.snapshot.end())
+        events.push_back({"__InstanceCreationEvent", object, ManagementObject()});
+      else if (before->second.values() != object.values())
         events.push_back({"__InstanceModificationEvent", object, before->second});
     }
     next.emplace(std::move(key), std::move(object));
   }
+  if (watched.hasSnapshot)
+    for (auto& [key, before] : watched.snapshot)
+      if (!next.contains(key))
+        events.push_back({"__InstanceDeletionEvent", std::move(before), ManagementObject()});
   watched.snapshot = std::move(next);
   watched.hasSnapshot = true;
   return events;
@@ -159,7 +166,9 @@ void NotificationPoller::deliver(size_t classIndex, const std::vector<EventObjec
   for (const auto& event : events) {
     std::vector<SubscriptionId> ids;
     for (const auto& [id, s] : subscriptions_)
-      if (s.classIndex == classIndex) ids.push_back(id);
+      if (s.classIndex == classIndex && s.interest.eventClass == event.className &&
+          (!s.interest.condition || s.interest.condition->matches(event.target)))
+        ids.push_back(id);
     for (SubscriptionId id : ids) {
       if (stopping_) return;
       auto it = subscriptions_.find(id);

@@ -14,14 +14,23 @@
 
 #include "core/Connection.h"
 #include "service/PollerClock.h"
+#include "service/QueryFilter.h"
 
 namespace kestrava::service {
 
-// Watches classes for modified instances on behalf of any number of subscriptions, with one
-// thread. Each class that has subscribers is read once per interval (the shortest interval its
-// subscribers asked for), however many subscribers it has; each instance whose values changed
-// since the previous read is delivered to every subscriber of that class as an
-// __InstanceModificationEvent. Creations and deletions are not reported.
+// What one subscription wants of its class's events.
+struct EventInterest {
+  std::string eventClass = "__InstanceModificationEvent";
+  std::shared_ptr<const QueryFilter> condition;  // on the target; null for every instance
+};
+
+// Watches classes for created, deleted and modified instances on behalf of any number of
+// subscriptions, with one thread. Each class that has subscribers is read once per interval (the
+// shortest interval its subscribers asked for), however many subscribers it has. Against the
+// previous read, an instance whose values changed is an __InstanceModificationEvent, a new key an
+// __InstanceCreationEvent and a key gone an __InstanceDeletionEvent (its target the instance as
+// last read); each goes to the subscribers of that class and that kind of event whose condition
+// the target meets.
 //
 // The thread starts with the first subscription and ends when none is left, or on destruction.
 // Callbacks run on that thread; remove() returns only once no callback of that subscription can
@@ -38,7 +47,8 @@ class NotificationPoller {
   NotificationPoller(const NotificationPoller&) = delete;
   NotificationPoller& operator=(const NotificationPoller&) = delete;
 
-  SubscriptionId add(size_t classIndex, Clock::duration interval, EventCallback callback);
+  SubscriptionId add(size_t classIndex, Clock::duration interval, EventCallback callback,
+                     EventInterest interest = {});
   // Unknown ids are ignored.
   void remove(SubscriptionId id);
 
@@ -50,6 +60,7 @@ class NotificationPoller {
     size_t classIndex;
     Clock::duration interval;
     std::shared_ptr<const EventCallback> callback;
+    EventInterest interest;
   };
   struct Watched {
     Clock::duration interval{};

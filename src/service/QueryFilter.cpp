@@ -88,7 +88,7 @@ size_t QueryFilter::compile(const WqlCondition& condition, const ClassSchema& sc
     return nodes_.size() - 1;
   }
   auto index = schema.indexOf(condition.property);
-  if (!index) throw invalidQuery();
+  if (!index) throw noSuchProperty(schema, condition.property);
   node.property = *index;
   if (std::find(properties_.begin(), properties_.end(), *index) == properties_.end())
     properties_.push_back(*index);
@@ -96,6 +96,13 @@ size_t QueryFilter::compile(const WqlCondition& condition, const ClassSchema& sc
   node.literal.kind = v.kind();
   if (condition.kind == Kind::Like) {
     node.like.emplace(v.asText());
+  } else if (v.kind() == Value::Kind::Text && schema.typeOf(*index) == PropertyType::Integer64) {
+    // A 64-bit count is a number whatever form its literal takes: '100000000' is 100000000.
+    node.literal.number = numberOf(v.asText());
+    if (!node.literal.number)
+      throw invalidQuery("'" + v.asText() + "' is not a number, and " +
+                         schema.properties()[*index] + " is a 64-bit integer");
+    node.literal.kind = node.literal.number->isInteger ? Value::Kind::Integer : Value::Kind::Real;
   } else if (v.kind() == Value::Kind::Text) {
     node.literal.text = v.asText();
     node.literal.number = numberOf(v.asText());

@@ -16,12 +16,14 @@ QueryPlan::QueryPlan(const SelectQuery& query, const SchemaPtr& schema) {
 
   std::vector<bool> wanted(schema->size(), false);
   std::vector<std::string> names;
+  std::vector<PropertyType> types;
   for (const auto& name : query.properties) {
     auto index = schema->indexOf(name);
-    if (!index) throw invalidQuery();
+    if (!index) throw noSuchProperty(*schema, name);
     if (std::find(sources_.begin(), sources_.end(), *index) != sources_.end()) continue;
     sources_.push_back(*index);
     names.push_back(schema->properties()[*index]);
+    types.push_back(schema->typeOf(*index));
     wanted[*index] = true;
   }
   if (filter_)
@@ -34,7 +36,8 @@ QueryPlan::QueryPlan(const SelectQuery& query, const SchemaPtr& schema) {
       key = schema->keyProperty();
   }
   wanted_ = PropertySet(std::move(wanted));
-  projected_ = std::make_shared<const ClassSchema>(schema->className(), key, std::move(names));
+  projected_ = std::make_shared<const ClassSchema>(schema->className(), key, std::move(names),
+                                                   std::move(types));
 }
 
 ManagementObject QueryPlan::project(ManagementObject&& object) const {

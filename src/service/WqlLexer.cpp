@@ -1,5 +1,7 @@
 #include "service/WqlLexer.h"
 
+#include <string>
+
 #include "service/ServiceErrors.h"
 
 namespace kestrava::service {
@@ -17,7 +19,27 @@ bool isNameStart(char c) {
 bool isNameChar(char c) {
   return isNameStart(c) || isDigit(c);
 }
+
+// The characters from offset on that a message quotes: up to the next space, at most 20.
+std::string quoted(std::string_view text, size_t offset, size_t length) {
+  std::string_view part = text.substr(offset, length);
+  if (part.size() > 20) part = part.substr(0, 20);
+  return "'" + std::string(part) + "'";
+}
+
+WqlToken token(WqlToken::Kind kind, std::string value, std::string_view text, size_t start,
+               size_t end) {
+  return {kind, std::move(value), wqlColumn(text, start),
+          std::string(text.substr(start, end - start))};
+}
 }  // namespace
+
+size_t wqlColumn(std::string_view text, size_t offset) {
+  size_t column = 1;
+  for (size_t i = 0; i < offset && i < text.size(); ++i)
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++column;
+  return column;
+}
 
 std::vector<WqlToken> WqlLexer::tokenize(std::string_view text) {
   std::vector<WqlToken> tokens;
@@ -29,7 +51,8 @@ std::vector<WqlToken> WqlLexer::tokenize(std::string_view text) {
     } else if (isNameStart(c)) {
       size_t end = pos;
       while (end < text.size() && isNameChar(text[end])) ++end;
-      tokens.push_back({WqlToken::Kind::Identifier, std::string(text.substr(pos, end - pos))});
+      tokens.push_back(token(WqlToken::Kind::Identifier, std::string(text.substr(pos, end - pos)),
+                             text, pos, end));
       pos = end;
     } else if (c == '\'' || c == '"') {
       pos = readString(text, pos, tokens);
@@ -39,11 +62,12 @@ std::vector<WqlToken> WqlLexer::tokenize(std::string_view text) {
       pos = readSymbol(text, pos, tokens);
     }
   }
-  tokens.push_back({WqlToken::Kind::End, {}});
+  tokens.push_back({WqlToken::Kind::End, {}, wqlColumn(text, text.size()), {}});
   return tokens;
 }
 
 size_t WqlLexer::readString(std::string_view text, size_t pos, std::vector<WqlToken>& out) {
+  const size_t start = pos;
   const char quote = text[pos++];
   std::string value;
   while (pos < text.size() && text[pos] != quote) {
@@ -52,8 +76,10 @@ size_t WqlLexer::readString(std::string_view text, size_t pos, std::vector<WqlTo
     }
     value += text[pos++];
   }
-  if (pos >= text.size()) throw invalidQuery();  // unterminated
-  out.push_back({WqlToken::Kind::String, std::move(value)});
+  if (pos >= text.size())
+    throw invalidQuery("the quote " + std::string(1, quote) + " at column " +
+                       std::to_string(wqlColumn(text, start)) + " is never closed");
+  out.push_back(token(WqlToken::Kind::String, std::move(value), text, start, pos + 1));
   return pos + 1;
 }
 
@@ -64,30 +90,45 @@ size_t WqlLexer::readNumber(std::string_view text, size_t pos, std::vector<WqlTo
     ++pos;
     while (pos < text.size() && isDigit(text[pos])) ++pos;
   }
+  bool whole = true;  // false for an exponent without digits ("1e")
   if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
     size_t exp = pos + 1;
     if (exp < text.size() && (text[exp] == '+' || text[exp] == '-')) ++exp;
-    if (exp >= text.size() || !isDigit(text[exp])) throw invalidQuery();
+    whole = exp < text.size() && isDigit(text[exp]);
     pos = exp;
     while (pos < text.size() && isDigit(text[pos])) ++pos;
   }
-  // "12abc" is neither a number nor a name.
-  if (pos < text.size() && (isNameChar(text[pos]) || text[pos] == '.')) throw invalidQuery();
-  out.push_back({WqlToken::Kind::Number, std::string(text.substr(start, pos - start))});
+  // "12abc" and "1e" are neither a number nor a name.
+  if (!whole || (pos < text.size() && (isNameChar(text[pos]) || text[pos] == '.'))) {
+    while (pos < text.size() && (isNameChar(text[pos]) || text[pos] == '.')) ++pos;
+    throw invalidQuery("found " + quoted(text, start, pos - start) + " at column " +
+                       std::to_string(wqlColumn(text, start)) + ", which is not a number");
+  }
+  out.push_back(token(WqlToken::Kind::Number, std::string(text.substr(start, pos - start)), text,
+                      start, pos));
   return pos;
 }
 
 size_t WqlLexer::readSymbol(std::string_view text, size_t pos, std::vector<WqlToken>& out) {
+  const std::string where = " at column " + std::to_string(wqlColumn(text, pos));
+  if (text.substr(pos, 2) == "==") throw invalidQuery("found '=='" + where + ", expected =");
   static constexpr std::string_view kTwo[] = {"<>", "!=", "<=", ">="};
   for (std::string_view two : kTwo) {
     if (text.substr(pos, 2) == two) {
-      out.push_back({WqlToken::Kind::Symbol, std::string(two)});
+      out.push_back(token(WqlToken::Kind::Symbol, std::string(two), text, pos, pos + 2));
       return pos + 2;
     }
   }
-  static constexpr std::string_view kOne = "=<>(),*+-";
-  if (kOne.find(text[pos]) == std::string_view::npos) throw invalidQuery();
-  out.push_back({WqlToken::Kind::Symbol, std::string(1, text[pos])});
+  static constexpr std::string_view kOne = "=<>(),*+-.";
+  if (kOne.find(text[pos]) == std::string_view::npos) {
+    size_t end = pos + 1;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+    const unsigned char c = static_cast<unsigned char>(text[pos]);
+    const std::string shown =
+        c < 0x20 || c == 0x7F ? "character " + std::to_string(c) : quoted(text, pos, end - pos);
+    throw invalidQuery("found " + shown + where + ", which is no part of a query");
+  }
+  out.push_back(token(WqlToken::Kind::Symbol, std::string(1, text[pos]), text, pos, pos + 1));
   return pos + 1;
 }
 

@@ -9,11 +9,14 @@ namespace kestrava::service {
 struct WqlToken {
   enum class Kind { Identifier, String, Number, Symbol, End };
   Kind kind;
-  std::string text;  // identifier as written, string without quotes and escapes, number as written
+  std::string text;   // identifier as written, string without quotes and escapes, number as written
+  size_t column = 0;  // of its first character, counted from 1 in characters
+  std::string written;  // as it stands in the query, quotes included; empty for End
 };
 
 // Splits a WQL text into tokens. Strings take '...' or "..." with a backslash escaping the next
-// character; symbols are = <> != < > <= >= ( ) , * + -. Anything else throws "Invalid query".
+// character; symbols are = <> != < > <= >= ( ) , * + - and the dot. Anything else throws "Invalid
+// query", naming what it found and its column.
 class WqlLexer {
  public:
   static std::vector<WqlToken> tokenize(std::string_view text);
@@ -23,5 +26,8 @@ class WqlLexer {
   static size_t readNumber(std::string_view text, size_t pos, std::vector<WqlToken>& out);
   static size_t readSymbol(std::string_view text, size_t pos, std::vector<WqlToken>& out);
 };
+
+// The column of a byte offset of a query, counted from 1 in characters (UTF-8 sequences).
+size_t wqlColumn(std::string_view text, size_t offset);
 
 }  // namespace kestrava::service

@@ -55,42 +55,80 @@ WqlCondition nodeOf(WqlCondition::Kind kind, std::vector<WqlCondition> operands)
   node.operands = std::move(operands);
   return node;
 }
+
+constexpr const char* kEventClasses[] = {"__InstanceCreationEvent", "__InstanceDeletionEvent",
+                                         "__InstanceModificationEvent"};
+
+constexpr std::string_view kNotificationForms =
+    "; the events that can be watched are Select * From __InstanceCreationEvent, "
+    "__InstanceDeletionEvent or __InstanceModificationEvent, then Within SECONDS if wanted, "
+    "Where TargetInstance Isa 'Class', then And conditions on TargetInstance.Property if wanted";
+
+std::string columnOf(const WqlToken& token) {
+  return " at column " + std::to_string(token.column);
+}
+
+// Sorting and limits are the client's: the words point there, whoever reports the error.
+[[noreturn]] void refuseSortOrLimit(const WqlToken& token, std::string_view words) {
+  throw invalidQuery(std::string(words) + columnOf(token) +
+                     " is not supported: kestrava-query sorts with --sort PROPERTY[:desc] and "
+                     "limits with --limit N");
+}
 }  // namespace
 
 SelectQuery WqlParser::parseSelect(std::string_view text) {
   WqlParser p(text);
   SelectQuery query;
-  p.expectKeyword("select");
+  p.expectKeyword("Select");
+  if (p.atKeyword("top") && p.tokens_[p.pos_ + 1].kind == WqlToken::Kind::Number)
+    refuseSortOrLimit(p.peek(), "Top");
   if (!p.acceptSymbol("*")) {
-    do query.properties.push_back(p.expectName());
+    do query.properties.push_back(p.expectName("a property name or *"));
     while (p.acceptSymbol(","));
   }
-  p.expectKeyword("from");
-  query.className = p.expectName();
-  if (p.acceptKeyword("where")) query.where = p.parseOr();
-  p.expectEnd();
+  p.expectKeyword("From");
+  query.className = p.expectName("a class name");
+  if (p.acceptKeyword("where")) {
+    query.where = p.parseOr();
+    p.expectEnd("And, Or or the end of the query");
+  } else {
+    p.expectEnd("Where or the end of the query");
+  }
   return query;
 }
 
 NotificationQuery WqlParser::parseNotification(std::string_view text) {
   WqlParser p(text);
+  p.notification_ = true;
   NotificationQuery query;
-  p.expectKeyword("select");
-  if (!p.acceptSymbol("*")) throw invalidQuery();
-  p.expectKeyword("from");
-  query.eventClass = p.expectName();
-  if (!equalsIgnoreCase(query.eventClass, "__InstanceModificationEvent")) throw invalidQuery();
-  p.expectKeyword("within");
-  bool isInteger = false;
-  int64_t integer = 0;
-  query.withinSeconds = p.parseNumber(false, isInteger, integer);
-  if (!(query.withinSeconds > 0) || !std::isfinite(query.withinSeconds)) throw invalidQuery();
-  p.expectKeyword("where");
-  p.expectKeyword("targetinstance");
-  p.expectKeyword("isa");
-  if (p.peek().kind != WqlToken::Kind::String || p.peek().text.empty()) throw invalidQuery();
+  p.expectKeyword("Select");
+  if (!p.acceptSymbol("*")) p.fail("*");
+  p.expectKeyword("From");
+  for (const char* eventClass : kEventClasses)
+    if (p.acceptKeyword(eventClass)) query.eventClass = eventClass;
+  if (query.eventClass.empty())
+    p.fail("__InstanceCreationEvent, __InstanceDeletionEvent or __InstanceModificationEvent");
+  if (p.acceptKeyword("within")) {
+    const WqlToken& seconds = p.peek();
+    bool isInteger = false;
+    int64_t integer = 0;
+    query.withinSeconds = p.parseNumber(false, isInteger, integer);
+    if (!(query.withinSeconds > 0)) p.failAt(seconds, "Within needs a positive number of seconds");
+  }
+  p.expectKeyword("Where");
+  p.expectKeyword("TargetInstance");
+  p.expectKeyword("Isa");
+  if (p.peek().kind != WqlToken::Kind::String || p.peek().text.empty())
+    p.fail("a class name in quotes");
   query.targetClass = p.tokens_[p.pos_++].text;
-  p.expectEnd();
+  if (p.acceptKeyword("and")) {
+    std::vector<WqlCondition> operands;
+    do operands.push_back(p.parseNot());
+    while (p.acceptKeyword("and"));
+    query.condition = operands.size() == 1 ? std::move(operands.front())
+                                           : nodeOf(WqlCondition::Kind::And, std::move(operands));
+  }
+  p.expectEnd("And or the end of the query");
   return query;
 }
 
@@ -111,7 +149,8 @@ WqlCondition WqlParser::parseAnd() {
 }
 
 WqlCondition WqlParser::parseNot() {
-  if (++depth_ > kMaxDepth) throw invalidQuery();
+  if (++depth_ > kMaxDepth)
+    failAt(peek(), "nests deeper than " + std::to_string(kMaxDepth) + " levels");
   WqlCondition result;
   if (acceptKeyword("not")) {
     std::vector<WqlCondition> operand;
@@ -119,7 +158,7 @@ WqlCondition WqlParser::parseNot() {
     result = nodeOf(WqlCondition::Kind::Not, std::move(operand));
   } else if (acceptSymbol("(")) {
     result = parseOr();
-    if (!acceptSymbol(")")) throw invalidQuery();
+    if (!acceptSymbol(")")) fail(")");
   } else {
     result = parseComparison();
   }
@@ -129,16 +168,18 @@ WqlCondition WqlParser::parseNot() {
 
 WqlCondition WqlParser::parseComparison() {
   if (peek().kind == WqlToken::Kind::Identifier && !isReserved(peek().text))
-    return parsePropertyTest(tokens_[pos_++].text);
+    return parsePropertyTest(expectProperty());
   // The literal may come first: 5 < ProcessId.
+  if (peek().kind == WqlToken::Kind::End || atKeyword("null") ||
+      (peek().kind == WqlToken::Kind::Identifier && !atKeyword("true") && !atKeyword("false")))
+    fail(notification_ ? "a condition on TargetInstance.Property" : "a condition");
   WqlCondition node;
   node.literal = parseLiteral();
-  if (node.literal.isNull()) throw invalidQuery();
   auto comparison = comparisonOf(peek());
-  if (!comparison) throw invalidQuery();
+  if (!comparison) fail("=, <>, <, >, <= or >=");
   ++pos_;
   node.comparison = mirrored(*comparison);
-  node.property = expectName();
+  node.property = expectProperty();
   return node;
 }
 
@@ -147,13 +188,13 @@ WqlCondition WqlParser::parsePropertyTest(std::string property) {
   node.property = std::move(property);
   if (acceptKeyword("is")) {
     node.kind = acceptKeyword("not") ? WqlCondition::Kind::IsNotNull : WqlCondition::Kind::IsNull;
-    expectKeyword("null");
+    expectKeyword("Null");
     return node;
   }
   const bool negatedLike = acceptKeyword("not");
   if (negatedLike || acceptKeyword("like")) {
-    if (negatedLike) expectKeyword("like");
-    if (peek().kind != WqlToken::Kind::String) throw invalidQuery();
+    if (negatedLike) expectKeyword("Like");
+    if (peek().kind != WqlToken::Kind::String) fail("a pattern in quotes");
     node.kind = WqlCondition::Kind::Like;
     node.literal = Value::text(tokens_[pos_++].text);
     if (!negatedLike) return node;
@@ -162,8 +203,8 @@ WqlCondition WqlParser::parsePropertyTest(std::string property) {
     return nodeOf(WqlCondition::Kind::Not, std::move(operand));
   }
   auto comparison = comparisonOf(peek());
-  if (!comparison) throw invalidQuery();
-  ++pos_;
+  if (!comparison) fail("=, <>, <, >, <=, >=, Like, Not Like or Is");
+  const WqlToken& comparisonToken = tokens_[pos_++];
   node.comparison = *comparison;
   node.literal = parseLiteral();
   if (node.literal.isNull()) {
@@ -173,7 +214,7 @@ WqlCondition WqlParser::parsePropertyTest(std::string property) {
     else if (node.comparison == Comparison::NotEqual)
       node.kind = WqlCondition::Kind::IsNotNull;
     else
-      throw invalidQuery();
+      failAt(comparisonToken, "compares with Null, which only = and <> can");
   }
   return node;
 }
@@ -187,8 +228,8 @@ Value WqlParser::parseLiteral() {
   bool negative = false;
   if (acceptSymbol("-"))
     negative = true;
-  else
-    acceptSymbol("+");
+  else if (!acceptSymbol("+") && peek().kind != WqlToken::Kind::Number)
+    fail("a string, number, True, False or Null");
   bool isInteger = false;
   int64_t integer = 0;
   const double real = parseNumber(negative, isInteger, integer);
@@ -197,8 +238,9 @@ Value WqlParser::parseLiteral() {
 
 // Reads a number token; an integer that fits 64 bits stays an integer, anything else is real.
 double WqlParser::parseNumber(bool negative, bool& isInteger, int64_t& integer) {
-  if (peek().kind != WqlToken::Kind::Number) throw invalidQuery();
-  const std::string text = (negative ? "-" : "") + tokens_[pos_++].text;
+  if (peek().kind != WqlToken::Kind::Number) fail("a number");
+  const WqlToken& token = tokens_[pos_++];
+  const std::string text = (negative ? "-" : "") + token.text;
   const char* first = text.data();
   const char* last = text.data() + text.size();
   isInteger = text.find_first_of(".eE") == std::string::npos;
@@ -209,7 +251,8 @@ double WqlParser::parseNumber(bool negative, bool& isInteger, int64_t& integer) 
   }
   double real = 0;
   auto [end, ec] = std::from_chars(first, last, real);
-  if (ec != std::errc() || end != last || !std::isfinite(real)) throw invalidQuery();
+  if (ec != std::errc() || end != last || !std::isfinite(real))
+    failAt(token, "is too large a number");
   return real;
 }
 
@@ -234,16 +277,44 @@ bool WqlParser::acceptSymbol(std::string_view symbol) {
 }
 
 void WqlParser::expectKeyword(std::string_view keyword) {
-  if (!acceptKeyword(keyword)) throw invalidQuery();
+  if (!acceptKeyword(keyword)) fail(keyword);
 }
 
-std::string WqlParser::expectName() {
-  if (peek().kind != WqlToken::Kind::Identifier || isReserved(peek().text)) throw invalidQuery();
+std::string WqlParser::expectName(std::string_view what) {
+  if (peek().kind != WqlToken::Kind::Identifier || isReserved(peek().text)) fail(what);
   return tokens_[pos_++].text;
 }
 
-void WqlParser::expectEnd() {
-  if (peek().kind != WqlToken::Kind::End) throw invalidQuery();
+std::string WqlParser::expectProperty() {
+  if (!notification_) return expectName("a property name");
+  if (!acceptKeyword("TargetInstance")) fail("TargetInstance.Property");
+  if (!acceptSymbol(".")) fail(". and a property of TargetInstance");
+  return expectName("a property name");
+}
+
+void WqlParser::expectEnd(std::string_view what) {
+  if (peek().kind == WqlToken::Kind::End) return;
+  if (atKeyword("order") || atKeyword("limit")) refuseSortOrLimit(peek(), peek().written);
+  fail(what);
+}
+
+void WqlParser::fail(std::string_view expected) const {
+  failAt(peek(), "expected " + std::string(expected));
+}
+
+void WqlParser::failAt(const WqlToken& token, std::string_view problem) const {
+  std::string detail;
+  const std::string_view separator = problem.starts_with("expected") ? ", " : " ";
+  if (token.kind == WqlToken::Kind::End) {
+    detail = "the query ends" + columnOf(token);
+  } else {
+    const std::string written =
+        token.written.size() > 30 ? token.written.substr(0, 30) + "..." : token.written;
+    detail = "found '" + written + "'" + columnOf(token);
+  }
+  detail += std::string(separator) + std::string(problem);
+  if (notification_) detail += kNotificationForms;
+  throw invalidQuery(detail);
 }
 
 }  // namespace kestrava::service

@@ -8,12 +8,14 @@
 
 namespace kestrava::service {
 
-// Parses the WQL the service understands; everything else throws ComError "Invalid query".
-// Keywords are matched without regard to case; names are kept as written.
+// Parses the WQL the service understands; everything else throws ComError "Invalid query" with
+// what was found, its column and what was expected. Keywords are matched without regard to
+// case; names are kept as written.
 class WqlParser {
  public:
   static SelectQuery parseSelect(std::string_view text);
-  // Only modification events are delivered, so only __InstanceModificationEvent is accepted.
+  // Creation, deletion and modification events of the instances of one class, optionally only
+  // those whose TargetInstance meets a condition.
   static NotificationQuery parseNotification(std::string_view text);
 
   // Nesting deeper than this (parentheses, Not) is refused rather than recursed into.
@@ -36,12 +38,18 @@ class WqlParser {
   bool acceptKeyword(std::string_view keyword);
   bool acceptSymbol(std::string_view symbol);
   void expectKeyword(std::string_view keyword);
-  std::string expectName();
-  void expectEnd();
+  std::string expectName(std::string_view what);
+  // A property of a condition: a bare name, or TargetInstance.Name in a notification query.
+  std::string expectProperty();
+  void expectEnd(std::string_view what);
+  // Throws "found <the token> at column N, expected <what>".
+  [[noreturn]] void fail(std::string_view expected) const;
+  [[noreturn]] void failAt(const WqlToken& token, std::string_view problem) const;
 
   std::vector<WqlToken> tokens_;
   size_t pos_ = 0;
   int depth_ = 0;
+  bool notification_ = false;  // conditions name TargetInstance.Property; errors list the forms
 };
 
 }  // namespace kestrava::service

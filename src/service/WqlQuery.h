@@ -27,11 +27,17 @@ struct SelectQuery {
   std::optional<WqlCondition> where;
 };
 
-// "Select * From __InstanceModificationEvent Within 2.0 Where TargetInstance Isa 'Class'".
+// "Select * From __InstanceModificationEvent Within 2.0 Where TargetInstance Isa 'Class'", or
+// creation or deletion events, with conditions on the instance after the Isa
+// ("And TargetInstance.Name = 'cron.service'").
 struct NotificationQuery {
-  std::string eventClass;
-  double withinSeconds = 0;
+  // How often the class is looked at when the query names no Within.
+  static constexpr double kDefaultWithinSeconds = 2.0;
+
+  std::string eventClass;  // as the events name it: "__InstanceCreationEvent", ...
+  double withinSeconds = kDefaultWithinSeconds;
   std::string targetClass;
+  std::optional<WqlCondition> condition;  // on TargetInstance; property names without the prefix
 };
 
 }  // namespace kestrava::service

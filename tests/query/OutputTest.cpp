@@ -115,6 +115,21 @@ TEST(JsonWriter, ArrayOfObjectsOnePerLine) {
             "[\n{\"Na\\\"me\":1}\n]\n");
 }
 
+TEST(JsonWriter, SixtyFourBitCountsAreNumbersAndOtherTextStaysText) {
+  using T = PropertyType;
+  auto schema = std::make_shared<const ClassSchema>(
+      "C", "Handle", std::vector<std::string>{"Handle", "Size", "Odd", "Unread"},
+      std::vector<T>{T::Other, T::Integer64, T::Integer64, T::Integer64});
+  // Above 2^53 a JavaScript reader rounds; the number is still written exactly.
+  EXPECT_EQ(
+      written(OutputFormat::Json,
+              {objectOf(schema, {Value::text("42"), Value::text("18446744073709551615"),
+                                 Value::text("12 kB"), Value::null()}),
+               objectOf(schema, {Value::text("7"), Value::text("-5"), Value::text(""), Value()})}),
+      "[\n{\"Handle\":\"42\",\"Size\":18446744073709551615,\"Odd\":\"12 kB\","
+      "\"Unread\":null},\n{\"Handle\":\"7\",\"Size\":-5,\"Odd\":\"\",\"Unread\":null}\n]\n");
+}
+
 TEST(TableWriter, AlignsByDisplayWidthAndRightAlignsNumbers) {
   auto schema = schemaOf({"Name", "Pid", "State"});
   std::string out = written(
@@ -273,16 +288,26 @@ TEST(EventWriter, EachFormat) {
     c.write(event, "T");
     j.write(event, "T");
   }
-  EXPECT_EQ(
-      table.str(),
-      "T  Win32_Service='it\\'s.service'  State: Running -> Stopped, ProcessId: 12 -> null\n"
-      "T  Win32_Service='it\\'s.service'  State: Running -> Stopped, ProcessId: 12 -> null\n");
+  // An instance that comes or goes is one line, whatever its properties.
+  EventObject created{"__InstanceCreationEvent", event.target, ManagementObject()};
+  EventObject deleted{"__InstanceDeletionEvent", event.previous, ManagementObject()};
+  for (const auto* e : {&created, &deleted}) {
+    t.write(*e, "U");
+    c.write(*e, "U");
+  }
+  EXPECT_EQ(table.str(),
+            "T  Win32_Service='it\\'s.service'  State: Running -> Stopped, ProcessId: 12 -> null\n"
+            "T  Win32_Service='it\\'s.service'  State: Running -> Stopped, ProcessId: 12 -> null\n"
+            "U  Win32_Service='it\\'s.service'  created\n"
+            "U  Win32_Service='it\\'s.service'  deleted\n");
   EXPECT_EQ(csv.str(),
-            "Time,Path,Property,Previous,Current\n"
-            "T,Win32_Service='it\\'s.service',State,Running,Stopped\n"
-            "T,Win32_Service='it\\'s.service',ProcessId,12,\n"
-            "T,Win32_Service='it\\'s.service',State,Running,Stopped\n"
-            "T,Win32_Service='it\\'s.service',ProcessId,12,\n");
+            "Time,Path,Property,Previous,Current,Event\n"
+            "T,Win32_Service='it\\'s.service',State,Running,Stopped,modified\n"
+            "T,Win32_Service='it\\'s.service',ProcessId,12,,modified\n"
+            "T,Win32_Service='it\\'s.service',State,Running,Stopped,modified\n"
+            "T,Win32_Service='it\\'s.service',ProcessId,12,,modified\n"
+            "U,Win32_Service='it\\'s.service',,,,created\n"
+            "U,Win32_Service='it\\'s.service',,,,deleted\n");
   const std::string line =
       "{\"time\":\"T\",\"event\":\"__InstanceModificationEvent\",\"path\":\"Win32_Service='it\\\\'"
       "s."

@@ -43,13 +43,25 @@ TEST(QueryProgram, ServiceErrorsGoToStandardErrorWithTheirNumbers) {
     const char* message;
   };
   const Case cases[] = {
-      {{"Select Name Fro Win32_Process"}, "Invalid query (0x80041017, -2147217385)"},
-      {{"Select * From Kestrava_NoSuchClass"}, "Invalid class (0x80041010, -2147217392)"},
+      {{"Select Name Fro Win32_Process"},
+       "Invalid query: found 'Fro' at column 13, expected From (0x80041017, -2147217385)"},
+      {{"Select * From Win32_Process Where WorkingSetSize > 'lots'"},
+       "Invalid query: 'lots' is not a number, and WorkingSetSize is a 64-bit integer "
+       "(0x80041017, -2147217385)"},
+      {{"Select * From Kestrava_NoSuchClass"},
+       "Invalid class: no class Kestrava_NoSuchClass (0x80041010, -2147217392)"},
       {{"--get", "Win32_Process='1"}, "Invalid object path (0x8004103A, -2147217350)"},
-      {{"--get", "Win32_Process='no such process'"}, "Not found (0x80041002, -2147217406)"},
+      {{"--get", "Win32_Process='no such process'"},
+       "Not found: Win32_Process='no such process' (0x80041002, -2147217406)"},
       {{"--call", "Kestrava_NoSuchClass='x'", "StopService"},
-       "Invalid class (0x80041010, -2147217392)"},
-      {{"--watch", "Select * From Win32_Process"}, "Invalid query (0x80041017, -2147217385)"},
+       "Invalid class: no class Kestrava_NoSuchClass (0x80041010, -2147217392)"},
+      {{"--watch", "Select * From Win32_Process"},
+       "Invalid query: found 'Win32_Process' at column 15, expected __InstanceCreationEvent, "
+       "__InstanceDeletionEvent or __InstanceModificationEvent; the events that can be watched "
+       "are Select * From __InstanceCreationEvent, __InstanceDeletionEvent or "
+       "__InstanceModificationEvent, then Within SECONDS if wanted, Where TargetInstance Isa "
+       "'Class', then And conditions on TargetInstance.Property if wanted "
+       "(0x80041017, -2147217385)"},
   };
   for (const auto& c : cases) {
     auto r = runProgram(c.args);
@@ -123,6 +135,20 @@ TEST(QueryProgram, EmptyResultsSortingLimitsAndLists) {
   EXPECT_EQ(unknown.err,
             "kestrava-query: --sort Nope: the query returns no such property\n"
             "Try 'kestrava-query --help'.\n");
+}
+
+TEST(QueryProgram, SixtyFourBitCountsCompareAndPrintAsNumbers) {
+  const std::string me = "Select ProcessId, WorkingSetSize From Win32_Process Where ProcessId = " +
+                         std::to_string(getpid());
+  // As text, almost every size is above '100000000000': its first digit decides.
+  auto huge = runProgram({"--format", "csv", me + " And WorkingSetSize > '100000000000'"});
+  EXPECT_EQ(huge.status, 0) << huge.err;
+  EXPECT_EQ(huge.out.find("\n" + std::to_string(getpid()) + ","), std::string::npos) << huge.out;
+  auto some = runProgram({"--format", "json", me + " And WorkingSetSize > '4096'"});
+  EXPECT_EQ(some.status, 0) << some.err;
+  EXPECT_NE(some.out.find("\"WorkingSetSize\":"), std::string::npos) << some.out;
+  EXPECT_EQ(some.out.find("\"WorkingSetSize\":\""), std::string::npos)
+      << "not a number: " << some.out;
 }
 
 TEST(QueryProgram, WatchEndsCleanlyOnSigintSigtermAndSighup) {

@@ -21,10 +21,10 @@ std::string f(std::string_view payload) {
   return frame(payload);
 }
 
-const std::string kAgentHello = f("hello 0\ni2;s14:kestrava-agents5:" KESTRAVA_VERSION);
-const std::string kClientHello = f("hello 0\ni2;s8:kestravas5:0.1.0");
+const std::string kAgentHello = f("hello 0\ni3;s14:kestrava-agents5:" KESTRAVA_VERSION);
+const std::string kClientHello = f("hello 0\ni3;s8:kestravas5:0.1.0");
 const std::string kServiceSchema =
-    f("schema 0\ni1;s13:Win32_Services4:Namea3:s4:Names5:States9:ProcessId");
+    f("schema 0\ni1;s13:Win32_Services4:Namea3:s4:Names5:States9:ProcessIda0:");
 
 // An agent session on its own thread with the test speaking for the client, byte for byte.
 class AgentTranscript : public ::testing::Test {
@@ -265,9 +265,9 @@ TEST_F(AgentTranscript, RefusesAClientWithoutHelloOrOfAnotherVersion) {
 TEST_F(AgentTranscript, RefusesAClientOfAnotherProtocolVersion) {
   start();
   expect(kAgentHello);
-  send(f("hello 0\ni3;s8:kestravas5:9.0.0"));
+  send(f("hello 0\ni4;s8:kestravas5:9.0.0"));
   std::string reply = readFor(pair.client.get(), 4096, std::chrono::milliseconds(500));
-  EXPECT_NE(reply.find("protocol version 2, the client version 3"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("protocol version 3, the client version 4"), std::string::npos) << reply;
   EXPECT_EQ(endOfAgent(), AgentSession::kProtocolViolation);
 }
 

@@ -69,8 +69,8 @@ std::string longText(const std::string& header) {
   return frame(payload);
 }
 
-const std::string kAgentHello = frame("hello 0\ni2;s14:kestrava-agents5:0.1.0");
-const std::string kClientHello = frame("hello 0\ni2;s8:kestravas5:0.1.0");
+const std::string kAgentHello = frame("hello 0\ni3;s14:kestrava-agents5:0.1.0");
+const std::string kClientHello = frame("hello 0\ni3;s8:kestravas5:0.1.0");
 
 bool has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;

@@ -288,13 +288,16 @@ TEST(FrameTranscript, FirstBytesAreKeptToShowWhatAGarbagePeerSaid) {
 
 TEST(SchemaNumbers, ObjectsOfOneClassShareOneSchemaAcrossTheWire) {
   auto schema = std::make_shared<const ClassSchema>(
-      "Win32_Service", "Name", std::vector<std::string>{"Name", "State", "ProcessId"});
+      "Win32_Service", "Name", std::vector<std::string>{"Name", "State", "ProcessId"},
+      std::vector<PropertyType>{PropertyType::Other, PropertyType::Other, PropertyType::Integer64});
   SchemaCache cache;
   SchemaTable table;
   std::string frames;
   auto number = cache.number(schema, frames);
   EXPECT_EQ(number, 1);
-  EXPECT_EQ(frames, frame("schema 0\ni1;s13:Win32_Services4:Namea3:s4:Names5:States9:ProcessId"));
+  EXPECT_EQ(
+      frames,
+      frame("schema 0\ni1;s13:Win32_Services4:Namea3:s4:Names5:States9:ProcessIda3:i0;i0;i1;"));
   std::string again;
   EXPECT_EQ(cache.number(schema, again), 1);
   EXPECT_TRUE(again.empty());
@@ -307,6 +310,7 @@ TEST(SchemaNumbers, ObjectsOfOneClassShareOneSchemaAcrossTheWire) {
   auto b =
       table.object(Value::integer(1), Value::array({Value::text("cron"), Value::null(), Value()}));
   EXPECT_EQ(a.schema(), b.schema());
+  EXPECT_EQ(a.schema()->typeOf(2), PropertyType::Integer64) << "a 64-bit count stays one";
   EXPECT_EQ(a.get("state").asText(), "Running");
   EXPECT_EQ(a.path(), "Win32_Service='ssh'");
   EXPECT_TRUE(b.get("ProcessId").isEmpty());
@@ -315,14 +319,16 @@ TEST(SchemaNumbers, ObjectsOfOneClassShareOneSchemaAcrossTheWire) {
 
 TEST(SchemaNumbers, ObjectsThatDoNotFitTheirSchemaAreRefused) {
   SchemaTable table;
-  table.define(decodePayload("schema 0\ni2;s1:Cs1:Ka1:s1:K"));
+  table.define(decodePayload("schema 0\ni2;s1:Cs1:Ka1:s1:Ka0:"));
   EXPECT_THROW(table.object(Value::integer(3), Value::array({Value::text("x")})), ProtocolError);
   EXPECT_THROW(table.object(Value::integer(2), Value::array({})), ProtocolError);
   EXPECT_THROW(table.object(Value::integer(0), Value::array({Value::null()})), ProtocolError);
-  EXPECT_THROW(table.define(decodePayload("schema 0\ni0;s1:Cs1:Ka1:s1:K")), ProtocolError);
-  EXPECT_THROW(table.define(decodePayload("schema 0\ni1;s1:Cs1:Ka2:s1:Ks1:k")), ProtocolError);
-  EXPECT_THROW(table.define(decodePayload("schema 0\ni1;s1:Cs1:Xa1:s1:K")), ProtocolError);
-  EXPECT_THROW(table.define(decodePayload("schema 0\ni1;s1:Cs1:Ka1:i1;")), ProtocolError);
+  for (const char* bad :
+       {"schema 0\ni0;s1:Cs1:Ka1:s1:Ka0:", "schema 0\ni1;s1:Cs1:Ka2:s1:Ks1:ka0:",
+        "schema 0\ni1;s1:Cs1:Xa1:s1:Ka0:", "schema 0\ni1;s1:Cs1:Ka1:i1;a0:",
+        "schema 0\ni1;s1:Cs1:Ka1:s1:Ka1:i9;", "schema 0\ni1;s1:Cs1:Ka1:s1:Ka2:i0;i1;",
+        "schema 0\ni1;s1:Cs1:Ka1:s1:Ka1:s1:1"})
+    EXPECT_THROW(table.define(decodePayload(bad)), ProtocolError) << bad;
 }
 
 TEST(SchemaNumbers, ACacheThatIsFullStartsNumberingAfresh) {

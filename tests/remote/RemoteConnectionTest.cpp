@@ -165,16 +165,25 @@ TEST_F(RemoteOverAgent, QueriesAndSubscriptionsJudgedInvalidByTheNamedClassesNev
   }));
   auto remote = connect(*agents.back());
   EXPECT_TRUE(has(describe([&] { remote->execQuery("Select * From Win32_Nope"); }),
-                  "Invalid class|SWbemServicesEx|" + std::to_string(err::kWbemInvalidClass)));
+                  "Invalid class: no class Win32_Nope|SWbemServicesEx|" +
+                      std::to_string(err::kWbemInvalidClass)));
   EXPECT_TRUE(has(describe([&] { remote->execQuery("Select Nope From Win32_Process"); }),
-                  "Invalid query|SWbemServicesEx|" + std::to_string(err::kWbemInvalidQuery)));
+                  "Invalid query: Win32_Process has no property Nope|SWbemServicesEx|" +
+                      std::to_string(err::kWbemInvalidQuery)));
   EXPECT_TRUE(has(describe([&] {
                     remote->subscribe(
                         "Select * from __InstanceModificationEvent Within 2 Where TargetInstance "
                         "Isa 'Win32_Nope'",
                         [](const EventObject&) {});
                   }),
-                  "Invalid class|"));
+                  "Invalid class: no class Win32_Nope|"));
+  EXPECT_TRUE(has(describe([&] {
+                    remote->subscribe(
+                        "Select * from __InstanceDeletionEvent Where TargetInstance Isa "
+                        "'Win32_Process' And TargetInstance.Nope = 1",
+                        [](const EventObject&) {});
+                  }),
+                  "Invalid query: Win32_Process has no property Nope|"));
   // Valid ones go without waiting; a refusal of the far side comes with the first object.
   service.failures().query = ComError(err::kWbemAccessDenied, "Access denied ", "SWbemServicesEx");
   auto refused = remote->execQuery("select name from win32_process");
@@ -512,7 +521,7 @@ class ScriptedPeer {
   std::thread thread_;
 };
 
-const std::string kHello = frame("hello 0\ni2;s14:kestrava-agents5:0.1.0");
+const std::string kHello = frame("hello 0\ni3;s14:kestrava-agents5:0.1.0");
 const std::string kReady = frame("ready 0\na0:");
 
 // Queries ride behind the hello, as the view build's do: the connect's verdict is the same.
@@ -574,14 +583,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadPeer{"nothing then the end", "", true, {"the test agent closed its end"}},
         BadPeer{"silent", "", false, {"did not answer within 1500 milliseconds", "gave up"}},
         BadPeer{"a newer agent",
-                frame("hello 0\ni3;s14:kestrava-agents5:9.9.9") + kReady,
+                frame("hello 0\ni4;s14:kestrava-agents5:9.9.9") + kReady,
                 false,
-                {"is newer than this one", "protocol version 3 (agent 9.9.9)",
-                 "this Kestrava speaks version 2 (" KESTRAVA_VERSION ")", "-2147217396"}},
+                {"is newer than this one", "protocol version 4 (agent 9.9.9)",
+                 "this Kestrava speaks version 3 (" KESTRAVA_VERSION ")", "-2147217396"}},
         BadPeer{"an older agent",
                 frame("hello 0\ni0;s14:kestrava-agents5:0.0.1"),
                 false,
-                {"is too old", "protocol version 0 (agent 0.0.1)", "version 2"}},
+                {"is too old", "protocol version 0 (agent 0.0.1)", "version 3"}},
         BadPeer{"no hello first", kReady, false, {"does not speak", "ready out of turn"}},
         BadPeer{"service refused there",
                 kHello + frame("error 0\ni-2147217405;s14:Access denied s12:SWbemLocator"),

@@ -2,15 +2,18 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 
 #include "connect/Connector.h"
 #include "remote/LoopbackRelay.h"
 #include "remote/RemoteConnection.h"
 #include "remote/RemoteTestSupport.h"
+#include "sys/ChildProcess.h"
 
 namespace kestrava::remote {
 namespace {
@@ -168,6 +171,47 @@ TEST_F(Sshd, ProcessesOverSshIncludeThisTestWithItsName) {
   auto me = std::to_string(::getpid());
   ASSERT_TRUE(far.objects.count(me) && here.objects.count(me));
   EXPECT_EQ(far.objects.at(me).get("Name"), here.objects.at(me).get("Name"));
+}
+
+TEST_F(Sshd, AProcessStartedAndEndedIsWatchedOverSshWithAConditionOnTheTarget) {
+  std::mutex mutex;
+  std::vector<std::string> seen;
+  auto saw = [&](const std::string& event) {
+    for (int i = 0; i < 100; ++i) {
+      {
+        std::lock_guard lock(mutex);
+        if (std::find(seen.begin(), seen.end(), event) != seen.end()) return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  };
+  auto record = [&](const EventObject& e) {
+    std::lock_guard lock(mutex);
+    seen.push_back(e.className + " " + e.target.get("Name").asText());
+  };
+  auto remote = connectComputer(alias());
+  const std::string mine =
+      " Where TargetInstance Isa 'Win32_Process' And "
+      "TargetInstance.ParentProcessID = " +
+      std::to_string(::getpid());
+  auto created =
+      remote->subscribe("Select * From __InstanceCreationEvent Within 0.1" + mine, record);
+  auto deleted =
+      remote->subscribe("Select * From __InstanceDeletionEvent Within 0.1" + mine, record);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the watch's first look
+  {
+    sys::ChildProcess::Options options;
+    options.searchPath = true;
+    sys::ChildProcess sleeper({"sleep", "30"}, options);
+    EXPECT_TRUE(saw("__InstanceCreationEvent sleep")) << "no creation came over ssh";
+    sleeper.kill();
+  }
+  EXPECT_TRUE(saw("__InstanceDeletionEvent sleep")) << "no deletion came over ssh";
+  remote->cancel(created);
+  remote->cancel(deleted);
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(seen.size(), 2u) << "an event of another process passed the condition";
 }
 
 TEST_F(Sshd, ANameBeginningWithADashRunsNothing) {

@@ -97,8 +97,10 @@ constexpr auto kProperties = std::to_array<P>({
     {"Name", {"string", "", "`stat` field 2 (comm). When the kernel cut the name to 15 bytes and the executable's file name starts with those 15 bytes, the executable's file name"}, nameValue},
     {"OSCreationClassName", {"string", "", "constant `Win32_OperatingSystem`"}, [](ProcessRecord&) { return Value::text("Win32_OperatingSystem"); }},
     {"OSName", {"string", "", "`PRETTY_NAME` of `/etc/os-release`"}, [](ProcessRecord& r) { return Value::text(r.context().osName()); }},
-    {"OtherOperationCount", {"null", "", "none (Linux counts reads and writes only)"}, [](ProcessRecord&) { return nullValue(); }},
-    {"OtherTransferCount", {"null", "", "none"}, [](ProcessRecord&) { return nullValue(); }},
+    {"OtherOperationCount", {"null", "", "none (Linux counts reads and writes only)"},
+     [](ProcessRecord&) { return nullValue(); }, kInteger64},
+    {"OtherTransferCount", {"null", "", "none"}, [](ProcessRecord&) { return nullValue(); },
+     kInteger64},
     {"PageFaults", {"integer", "", "`stat` fields 10 + 12 (minflt + majflt)"},
      [](ProcessRecord& r) {
        return fromStat(r, [](const sys::ProcStat& s) {

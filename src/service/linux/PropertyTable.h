@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/ClassSchema.h"
@@ -21,7 +22,11 @@ struct PropertySpec {
   const char* name;
   PropertyDoc doc;
   Value (*get)(Record&);
+  PropertyType type = PropertyType::Other;
 };
+
+// The mark of a property whose values are 64-bit counts in decimal text (decimalText).
+inline constexpr PropertyType kInteger64 = PropertyType::Integer64;
 
 template <class Record>
 std::vector<PropertyDoc> documentTable(std::span<const PropertySpec<Record>> table) {
@@ -35,10 +40,17 @@ template <class Record>
 SchemaPtr makeSchema(std::string className, std::string keyProperty,
                      std::span<const PropertySpec<Record>> table) {
   std::vector<std::string> names;
+  std::vector<PropertyType> types;
   names.reserve(table.size());
-  for (const auto& p : table) names.emplace_back(p.name);
+  types.reserve(table.size());
+  for (const auto& p : table) {
+    names.emplace_back(p.name);
+    // A count documented as uint64 is one, whether or not its row marks it.
+    const bool count = p.type == PropertyType::Other && std::string_view(p.doc.type) == "uint64";
+    types.push_back(count ? PropertyType::Integer64 : p.type);
+  }
   return std::make_shared<const ClassSchema>(std::move(className), std::move(keyProperty),
-                                             std::move(names));
+                                             std::move(names), std::move(types));
 }
 
 // The instance with every wanted property computed; the others stay empty.

@@ -110,7 +110,8 @@ a whole number that fits in 32 bits.
 .TP
 .B uint64
 a count that may pass 32 bits (bytes, kilobytes, times in 100\-nanosecond units, operations),
-carried as its decimal text.
+carried as its decimal text; a query compares it as a number, whatever form the literal takes,
+and JSON output writes it as a number.
 .TP
 .B boolean
 True or False.

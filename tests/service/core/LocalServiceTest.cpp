@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <stdexcept>
@@ -247,6 +248,25 @@ TEST_F(LocalServiceTest, GetObjectErrors) {
     EXPECT_EQ(e.number(), c.number) << c.path;
     EXPECT_EQ(e.source(), "SWbemServicesEx") << c.path;
   }
+}
+
+TEST_F(LocalServiceTest, NotFoundNamesThePathAndTheCloseKeyAndAnUnknownClassNamesItself) {
+  other_->setRows({{{"Code", Value::text("sshd.service")}},
+                   {{"Code", Value::text("ssh.service")}},
+                   {{"Code", Value::text("ssh.service.d")}}});
+  const std::pair<std::function<void()>, const char*> cases[] = {
+      {[&] { service_->getObject("Kestrava_Other='ssh'"); },
+       "Not found: Kestrava_Other='ssh' (did you mean Kestrava_Other='ssh.service'?)"},
+      {[&] { service_->execMethod("Kestrava_Thing='B'", "Ping"); },
+       "Not found: Kestrava_Thing='B' (did you mean Kestrava_Thing='b'?)"},
+      {[&] { service_->getObject("Kestrava_Thing='it'"); }, "Not found: Kestrava_Thing='it'"},
+      {[&] { service_->getObject("Kestrava_Widget='a'"); },
+       "Invalid class: no class Kestrava_Widget"},
+      {[&] { service_->execQuery("Select Nmae From Kestrava_Thing"); },
+       "Invalid query: Kestrava_Thing has no property Nmae"},
+  };
+  for (const auto& [call, description] : cases) EXPECT_EQ(errorOf(call).description(), description);
+  EXPECT_TRUE(things_->invoked().empty());
 }
 
 TEST_F(LocalServiceTest, ExecMethodReachesTheInstanceOrFails) {

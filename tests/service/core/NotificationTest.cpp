@@ -127,14 +127,31 @@ TEST_F(NotificationTest, AModificationIsDeliveredAtTheNextIntervalWithTargetAndP
   EXPECT_EQ(log.size(), 1u);
 }
 
-TEST_F(NotificationTest, CreationsAndDeletionsAreNotReported) {
-  EventLog log;
-  watch("Kestrava_Unit", log.callback());
+TEST_F(NotificationTest, CreationsAndDeletionsGoToTheirOwnSubscribersWhoseConditionTheyMeet) {
+  EventLog modified, created, deleted;
+  watch("Kestrava_Unit", modified.callback());
+  ASSERT_TRUE(clock_->settle([&] {
+    service_->subscribe(
+        "Select * From __InstanceCreationEvent Within 0.05 Where TargetInstance "
+        "Isa 'Kestrava_Unit' And TargetInstance.Name Like 'c%'",
+        created.callback());
+    // No Within: the class is still read at the shortest interval its subscribers asked for.
+    service_->subscribe(
+        "Select * From __InstanceDeletionEvent Where TargetInstance Isa 'Kestrava_Unit'",
+        deleted.callback());
+  }));
   services_->setRows({{{"Name", Value::text("a.service")}, {"State", Value::text("Running")}},
-                      {{"Name", Value::text("c.service")}, {"State", Value::text("Running")}}});
+                      {{"Name", Value::text("c.service")}, {"State", Value::text("Running")}},
+                      {{"Name", Value::text("d.service")}, {"State", Value::text("Running")}}});
   intervals(2);
-  EXPECT_EQ(services_->enumerations(), 3u);
-  EXPECT_EQ(log.size(), 0u);
+  EXPECT_EQ(modified.size(), 0u);
+  ASSERT_EQ(created.size(), 1u) << "d.service does not meet the condition";
+  EXPECT_EQ(created.events()[0].className, "__InstanceCreationEvent");
+  EXPECT_EQ(created.events()[0].target.get("Name"), Value::text("c.service"));
+  EXPECT_FALSE(created.events()[0].previous.schema());
+  ASSERT_EQ(deleted.size(), 1u);
+  EXPECT_EQ(deleted.events()[0].className, "__InstanceDeletionEvent");
+  EXPECT_EQ(deleted.events()[0].target.get("State"), Value::text("Stopped")) << "as last read";
 }
 
 TEST_F(NotificationTest, OneReadPerIntervalHoweverManySubscriptions) {
@@ -320,6 +337,7 @@ TEST_F(NotificationTest, RefusedSubscriptions) {
   EXPECT_EQ(numberOf(watchQuery("Nope")), -2147217392);
   EXPECT_EQ(numberOf("Select * From Kestrava_Unit"), -2147217385);
   EXPECT_EQ(numberOf(watchQuery("Kestrava_Unit", "0")), -2147217385);
+  EXPECT_EQ(numberOf(watchQuery("Kestrava_Unit") + " And TargetInstance.Nope = 1"), -2147217385);
 }
 
 TEST_F(NotificationTest, DestroyingTheServiceWithLiveSubscriptionsEndsCleanly) {

@@ -18,7 +18,11 @@ SchemaPtr sampleSchema() {
   static const SchemaPtr schema = std::make_shared<const ClassSchema>(
       "Sample", "Name",
       std::vector<std::string>{"Name", "Pid", "Load", "Flag", "Size", "Nothing", "Unread", "Tags",
-                               "Word", "Date"});
+                               "Word", "Date"},
+      std::vector<PropertyType>{PropertyType::Other, PropertyType::Other, PropertyType::Other,
+                                PropertyType::Other, PropertyType::Integer64, PropertyType::Other,
+                                PropertyType::Other, PropertyType::Other, PropertyType::Other,
+                                PropertyType::Other});
   return schema;
 }
 
@@ -82,7 +86,12 @@ INSTANTIATE_TEST_SUITE_P(
     CountsAsText, WhereSemantics,
     ::testing::Values(WhereCase{"Size > 10000000000", true}, WhereCase{"Size = 12345678901", true},
                       WhereCase{"Size < 5", false}, WhereCase{"Size = '12345678901'", true},
-                      WhereCase{"Size > 1.2e10", true}, WhereCase{"Name > 1", false}),
+                      WhereCase{"Size > 1.2e10", true}, WhereCase{"Name > 1", false},
+                      // A 64-bit count compares as a number whatever form its literal takes.
+                      WhereCase{"Size > '9999999999'", true},
+                      WhereCase{"Size < '9999999999'", false},
+                      WhereCase{"Size = '1.2345678901e10'", true},
+                      WhereCase{"'200000000000' > Size", true}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -129,12 +138,19 @@ TEST(WhereBinding, PropertiesAreResolvedOnceAndUnknownOnesRefused) {
   QueryFilter filter(*q.where, *sampleSchema());
   EXPECT_EQ(filter.properties(), (std::vector<size_t>{1, 0}));
 
-  auto unknown = WqlParser::parseSelect("Select * From Sample Where Missing = 1");
-  try {
-    QueryFilter bad(*unknown.where, *sampleSchema());
-    FAIL() << "bound an unknown property";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), -2147217385);
+  const std::pair<const char*, const char*> refused[] = {
+      {"Missing = 1", "Invalid query: Sample has no property Missing"},
+      {"Size > 'big'", "Invalid query: 'big' is not a number, and Size is a 64-bit integer"},
+  };
+  for (const auto& [where, description] : refused) {
+    auto q = WqlParser::parseSelect(std::string("Select * From Sample Where ") + where);
+    try {
+      QueryFilter bad(*q.where, *sampleSchema());
+      FAIL() << "bound " << where;
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.number(), -2147217385);
+      EXPECT_EQ(e.description(), description);
+    }
   }
 }
 
