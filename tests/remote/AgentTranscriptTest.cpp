@@ -195,7 +195,7 @@ TEST_F(AgentTranscript, BeginsQueriesWaitingBehindAStreamingOneAndSkipsThoseGive
   EXPECT_EQ(asked("Select Name From Win32_Service"), 0);
   gate->open();
   expect(f("object 1\ni1;a3:s3:123nn") + f("end 1\n") + f("ok 2\n") +
-         f("schema 0\ni2;s13:Win32_Processs6:Handlea1:s6:Handle") + f("object 2\ni2;a1:s1:7") +
+         f("schema 0\ni2;s13:Win32_Processs6:Handlea1:s6:Handlea0:") + f("object 2\ni2;a1:s1:7") +
          f("end 2\n") + f("ok 3\n") + f("end 3\n") + f("ok 4\n"));
   EXPECT_EQ(finish(), AgentSession::kClosed);
   EXPECT_EQ(asked("Select Name From Win32_Service"), 0) << "given up before its turn";
