@@ -164,8 +164,7 @@ int runOne(const CommandLine& cmd, const std::string& computer, QueryToolContext
         writeSingleObject(cmd.format, connection->getObject(cmd.text), context.out);
         return 0;
       case CommandLine::Mode::Call: {
-        const auto result =
-            methodResult(cmd.text, connection->execMethod(cmd.text, cmd.method));
+        const auto result = methodResult(cmd.text, connection->execMethod(cmd.text, cmd.method));
         writeReturnValue(cmd.format, result, context.out);
         return refused(result) ? 1 : 0;
       }

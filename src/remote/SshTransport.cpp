@@ -28,8 +28,9 @@ SshTransport::SshTransport(const std::string& computer, const std::string& sshPr
                            const std::vector<std::string>& sshOptions)
     : computer_(computer) {
   checkRemoteName(computer);
-  std::vector<std::string> argv{sshProgram,   "-T", "-o", "BatchMode=yes", "-o", kServerAliveInterval,
-                                "-o",         kServerAliveCountMax};
+  std::vector<std::string> argv{
+      sshProgram,          "-T", "-o", "BatchMode=yes", "-o", kServerAliveInterval, "-o",
+      kServerAliveCountMax};
   argv.insert(argv.end(), sshOptions.begin(), sshOptions.end());
   argv.insert(argv.end(), {"--", computer, "kestrava-agent"});
   try {

@@ -19,7 +19,7 @@ enum class ViewKind {
 };
 
 // One view of the program: its entry in the main menu and the view itself. The window's name,
-// caption and query are the spec's own.
+// caption and query are its declaration's own.
 struct ViewRow {
   const char* menuEntry;    // the entry's name
   const char* menuCaption;  // "&" marks the access key
@@ -40,7 +40,7 @@ struct ViewRow {
   }
 };
 
-// Each view's spec, defined in a file of its own.
+// Each view's declaration, in a file of its own.
 extern const ListViewSpec frmServicesSpec;
 extern const ListViewSpec frmProcessesSpec;
 extern const SheetViewSpec frmComputerSystemSpec;

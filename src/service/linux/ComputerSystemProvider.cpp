@@ -139,7 +139,7 @@ constexpr auto kProperties = std::to_array<P>({
      [](SystemFacts& f) {
        auto kb = f.meminfo().memTotalKb;
        return kb ? decimalText(*kb * 1024) : Value::null();
-     }, kInteger64},
+     }},
     {"UserName",
      {"string", "",
       "the user of the first login record in `/run/utmp` on a local console (`ttyN`, `console`, "

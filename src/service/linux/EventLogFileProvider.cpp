@@ -218,8 +218,7 @@ constexpr auto kProperties = std::to_array<P>({
      [](LogRecord& r) {
        const struct statx* s = r.stat();
        return s ? decimalText(s->stx_size) : Value::null();
-     },
-     kInteger64},
+     }},
     {"FileType",
      {"string", "",
       "`Text log`, `Compressed log`, `Journal` (`*.journal`, `*.journal~`), `Login records` "

@@ -22,6 +22,8 @@ struct PropertySpec {
   const char* name;
   PropertyDoc doc;
   Value (*get)(Record&);
+  // A row documented as uint64 is a 64-bit count already (makeSchema); the mark is needed only
+  // where the documented type says otherwise, as for a count that is always null here.
   PropertyType type = PropertyType::Other;
 };
 

@@ -63,7 +63,7 @@ UnitFileCache& UnitFileCache::shared() {
 }
 
 std::optional<UnitFileCache::Kept> UnitFileCache::lookup(const std::string& manager,
-                                                          const FolderStamps& now) const {
+                                                         const FolderStamps& now) const {
   std::lock_guard lock(mutex_);
   auto it = entries_.find(manager);
   if (it == entries_.end() || it->second.stamps != now) return std::nullopt;
