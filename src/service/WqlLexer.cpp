@@ -27,10 +27,11 @@ std::string quoted(std::string_view text, size_t offset, size_t length) {
   return "'" + std::string(part) + "'";
 }
 
+// The token with its byte offset where its column goes: tokenize turns the offsets of all tokens
+// into columns in one pass, so a long query is not counted again from its start per token.
 WqlToken token(WqlToken::Kind kind, std::string value, std::string_view text, size_t start,
                size_t end) {
-  return {kind, std::move(value), wqlColumn(text, start),
-          std::string(text.substr(start, end - start))};
+  return {kind, std::move(value), start, std::string(text.substr(start, end - start))};
 }
 }  // namespace
 
@@ -62,7 +63,15 @@ std::vector<WqlToken> WqlLexer::tokenize(std::string_view text) {
       pos = readSymbol(text, pos, tokens);
     }
   }
-  tokens.push_back({WqlToken::Kind::End, {}, wqlColumn(text, text.size()), {}});
+  tokens.push_back({WqlToken::Kind::End, {}, text.size(), {}});
+  // Offsets to columns; the tokens stand in the order of their offsets.
+  size_t column = 1;
+  size_t at = 0;
+  for (WqlToken& t : tokens) {
+    for (; at < t.column; ++at)
+      if ((static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) ++column;
+    t.column = column;
+  }
   return tokens;
 }
 
