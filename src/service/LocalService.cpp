@@ -325,7 +325,7 @@ std::pair<LocalService::Entry*, std::string> LocalService::resolvePath(
   Entry& entry = *entryFor(path.className);
   if (!path.keyProperty.empty() &&
       !equalsIgnoreCase(path.keyProperty, entry.provider->schema()->keyProperty()))
-    throw invalidObjectPath();
+    throw invalidObjectPath(keyMismatch(*entry.provider->schema(), path.keyProperty));
   return {&entry, std::move(path.key)};
 }
 

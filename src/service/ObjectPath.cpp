@@ -1,6 +1,7 @@
 #include "service/ObjectPath.h"
 
 #include "service/ServiceErrors.h"
+#include "service/WqlLexer.h"
 
 namespace kestrava::service {
 
@@ -29,10 +30,14 @@ class PathReader {
   }
   bool atEnd() const { return pos_ >= text_.size(); }
 
-  std::string name() {
+  // what: "a class name", "a key property name"
+  std::string name(std::string_view what) {
     const size_t start = pos_;
     while (pos_ < text_.size() && isNameChar(text_[pos_])) ++pos_;
-    if (pos_ == start || isDigit(text_[start])) throw invalidObjectPath();
+    if (pos_ == start || isDigit(text_[start])) {
+      pos_ = start;
+      refuse("expected " + std::string(what));
+    }
     return std::string(text_.substr(start, pos_ - start));
   }
 
@@ -42,20 +47,43 @@ class PathReader {
     if (pos_ < text_.size() && text_[pos_] == '-') ++pos_;
     const size_t digits = pos_;
     while (pos_ < text_.size() && isDigit(text_[pos_])) ++pos_;
-    if (pos_ == digits) throw invalidObjectPath();
+    if (pos_ == digits) {
+      pos_ = start;
+      refuse("expected a key in quotes or a whole number");
+    }
     return std::string(text_.substr(start, pos_ - start));
+  }
+
+  // Names what stands at the reading position and where, then what was expected.
+  [[noreturn]] void refuse(const std::string& expected) const {
+    const std::string column = " at column " + std::to_string(wqlColumn(text_, pos_));
+    if (atEnd()) throw invalidObjectPath("the path ends" + column + ", " + expected);
+    if (isSpace(text_[pos_])) throw invalidObjectPath("found a blank" + column + ", " + expected);
+    throw invalidObjectPath("found '" + what() + "'" + column + ", " + expected);
   }
 
  private:
   std::string quoted() {
+    const size_t opened = pos_;
     const char quote = text_[pos_++];
     std::string key;
     while (pos_ < text_.size() && text_[pos_] != quote) {
       if (text_[pos_] == '\\' && ++pos_ >= text_.size()) break;
       key += text_[pos_++];
     }
-    if (!accept(quote)) throw invalidObjectPath();  // unterminated
+    if (!accept(quote))
+      throw invalidObjectPath("the quote at column " + std::to_string(wqlColumn(text_, opened)) +
+                              " is never closed");
     return key;
+  }
+
+  // The text at the reading position up to the next blank, at most 20 bytes and never part of a
+  // character.
+  std::string what() const {
+    size_t end = pos_ + 1;
+    while (end < text_.size() && end - pos_ < 20 && !isSpace(text_[end])) ++end;
+    while (end < text_.size() && (static_cast<unsigned char>(text_[end]) & 0xC0) == 0x80) ++end;
+    return std::string(text_.substr(pos_, end - pos_));
   }
 
   std::string_view text_;
@@ -67,14 +95,14 @@ ObjectPath ObjectPath::parse(std::string_view text) {
   PathReader reader(text);
   ObjectPath path;
   reader.skipSpace();
-  path.className = reader.name();
-  if (reader.accept('.')) path.keyProperty = reader.name();
+  path.className = reader.name("a class name");
+  if (reader.accept('.')) path.keyProperty = reader.name("a key property name");
   reader.skipSpace();
-  if (!reader.accept('=')) throw invalidObjectPath();
+  if (!reader.accept('=')) reader.refuse("expected =");
   reader.skipSpace();
   path.key = reader.key();
   reader.skipSpace();
-  if (!reader.atEnd()) throw invalidObjectPath();
+  if (!reader.atEnd()) reader.refuse("expected the end after the key");
   return path;
 }
 

@@ -22,8 +22,17 @@ inline ComError invalidClass(std::string_view className) {
   return ComError(err::kWbemInvalidClass, "Invalid class: no class " + std::string(className),
                   kServiceSource);
 }
-inline ComError invalidObjectPath() {
-  return ComError(err::kWbemInvalidObjectPath, "Invalid object path", kServiceSource);
+// "Invalid object path: " and what is wrong with it.
+inline ComError invalidObjectPath(std::string_view detail) {
+  return ComError(err::kWbemInvalidObjectPath, "Invalid object path: " + std::string(detail),
+                  kServiceSource);
+}
+// Why a path naming the key property `named` does not fit the class.
+inline std::string keyMismatch(const ClassSchema& schema, std::string_view named) {
+  if (schema.keyProperty().empty())
+    return schema.className() + " has no key property, and the path names " + std::string(named);
+  return "the key property of " + schema.className() + " is " + schema.keyProperty() + ", not " +
+         std::string(named);
 }
 inline ComError genericFailure() {
   return ComError(err::kWbemFailed, "Generic failure", kServiceSource);

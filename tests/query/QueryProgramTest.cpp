@@ -50,7 +50,11 @@ TEST(QueryProgram, ServiceErrorsGoToStandardErrorWithTheirNumbers) {
        "(0x80041017, -2147217385)"},
       {{"Select * From Kestrava_NoSuchClass"},
        "Invalid class: no class Kestrava_NoSuchClass (0x80041010, -2147217392)"},
-      {{"--get", "Win32_Process='1"}, "Invalid object path (0x8004103A, -2147217350)"},
+      {{"--get", "Win32_Process='1"},
+       "Invalid object path: the quote at column 15 is never closed (0x8004103A, -2147217350)"},
+      {{"--get", "Win32_Process.Name='1'"},
+       "Invalid object path: the key property of Win32_Process is Handle, not Name "
+       "(0x8004103A, -2147217350)"},
       {{"--get", "Win32_Process='no such process'"},
        "Not found: Win32_Process='no such process' (0x80041002, -2147217406)"},
       {{"--call", "Kestrava_NoSuchClass='x'", "StopService"},

@@ -54,7 +54,31 @@ TEST_P(RefusedPath, IsInvalidObjectPath) {
     FAIL() << "accepted " << GetParam();
   } catch (const ComError& e) {
     EXPECT_EQ(e.number(), -2147217350) << GetParam();
-    EXPECT_EQ(e.description(), "Invalid object path");
+    EXPECT_EQ(e.description().rfind("Invalid object path: ", 0), 0u) << e.description();
+  }
+}
+
+TEST(RefusedPathDetail, NamesWhatItFoundWhereAndWhatWasExpected) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "the path ends at column 1, expected a class name"},
+      {"Win32_Service", "the path ends at column 14, expected ="},
+      {"Win32_Service='x", "the quote at column 15 is never closed"},
+      {"Win32_Service=x", "found 'x' at column 15, expected a key in quotes or a whole number"},
+      {"Win32_Service='x' y", "found 'y' at column 19, expected the end after the key"},
+      {"Win32_Service. Name='x'", "found a blank at column 15, expected a key property name"},
+      {"9Class='x'", "found '9Class='x'' at column 1, expected a class name"},
+      // Columns count characters, and a long rest is cut at a character's end.
+      {"\xC3\xA4='x'", "found '\xC3\xA4='x'' at column 1, expected a class name"},
+      {"C='\xC3\xA4' " + std::string(19, 'z') + "\xC3\xA4",
+       "found '" + std::string(19, 'z') + "\xC3\xA4' at column 7, expected the end after the key"},
+  };
+  for (const auto& [path, detail] : cases) {
+    try {
+      ObjectPath::parse(path);
+      ADD_FAILURE() << "accepted " << path;
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.description(), "Invalid object path: " + detail) << path;
+    }
   }
 }
 
