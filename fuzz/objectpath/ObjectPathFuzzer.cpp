@@ -1,6 +1,6 @@
-// Feeds arbitrary text to the object path parser. A refusal is ComError "Invalid object path";
-// an accepted path's class and key, written back the way the program writes paths, read back the
-// same.
+// Feeds arbitrary text to the object path parser. A refusal is ComError "Invalid object path: "
+// with a detail that quotes a bounded part of the text, however long the text. An accepted path's
+// class and key, written back the way the program writes paths, read back the same.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -27,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     path = ObjectPath::parse(text);
   } catch (const ComError& e) {
     check(e.number() == err::kWbemInvalidObjectPath);
+    check(e.description().rfind("Invalid object path: ", 0) == 0 && e.description().size() < 160);
     return 0;
   }
   check(!path.className.empty());

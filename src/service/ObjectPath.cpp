@@ -82,7 +82,11 @@ class PathReader {
   std::string what() const {
     size_t end = pos_ + 1;
     while (end < text_.size() && end - pos_ < 20 && !isSpace(text_[end])) ++end;
-    while (end < text_.size() && (static_cast<unsigned char>(text_[end]) & 0xC0) == 0x80) ++end;
+    // A character has at most three bytes after its first; more is not UTF-8 and is cut.
+    for (int more = 0;
+         more < 3 && end < text_.size() && (static_cast<unsigned char>(text_[end]) & 0xC0) == 0x80;
+         ++more)
+      ++end;
     return std::string(text_.substr(pos_, end - pos_));
   }
 

@@ -71,6 +71,9 @@ TEST(RefusedPathDetail, NamesWhatItFoundWhereAndWhatWasExpected) {
       {"\xC3\xA4='x'", "found '\xC3\xA4='x'' at column 1, expected a class name"},
       {"C='\xC3\xA4' " + std::string(19, 'z') + "\xC3\xA4",
        "found '" + std::string(19, 'z') + "\xC3\xA4' at column 7, expected the end after the key"},
+      // Bytes that are no UTF-8 are quoted no further than a character's length.
+      {std::string(100, '\x95'),
+       "found '" + std::string(23, '\x95') + "' at column 1, expected a class name"},
   };
   for (const auto& [path, detail] : cases) {
     try {
