@@ -116,49 +116,74 @@ Answer ask(Connection& connection, const std::string& wql) {
   return answer;
 }
 
+// The differences between a read over ssh and the local reads around it, for the properties
+// that held still between the two local reads; `compared` counts those properties.
+std::vector<std::string> differences(const char* cls, const Answer& before, const Answer& far,
+                                     const Answer& after, size_t& compared) {
+  std::vector<std::string> found;
+  compared = 0;
+  for (const auto& [key, b] : before.objects) {
+    auto a = after.objects.find(key);
+    auto f = far.objects.find(key);
+    if (a == after.objects.end()) continue;
+    if (f == far.objects.end()) {
+      found.push_back(std::string(cls) + " " + key + " is missing over ssh");
+      continue;
+    }
+    if (f->second.schema()->properties() != b.schema()->properties()) {
+      found.push_back(std::string(cls) + " " + key + " has other properties over ssh");
+      continue;
+    }
+    for (size_t i = 0; i < b.values().size(); ++i) {
+      const std::string& name = b.schema()->properties()[i];
+      const Value& here = b.values()[i];
+      const Value& there = f->second.values()[i];
+      const bool held = here == a->second.values()[i];
+      // A load is sampled afresh by each connection: only its kind is fixed.
+      const bool sampled = name == "LoadPercentage";
+      if (sampled ? there.kind() != here.kind() : held && !(there == here))
+        found.push_back(std::string(cls) + " " + key + "." + name + ": " + there.debugString() +
+                        " over ssh, " + here.debugString() + " here");
+      if (held && !sampled) ++compared;
+    }
+  }
+  return found;
+}
+
 TEST_F(Sshd, TheViewQueriesGiveTheSameAnswersOverSshAsLocally) {
   auto remote = connectComputer(alias());
   auto local = connectComputer(".");
   // Over loopback the far side is this computer: every property that holds still between two
-  // local reads must come back over ssh with the same value and kind.
+  // local reads must come back over ssh with the same value and kind. A count can come back to
+  // the same value while the far read saw a passing process of another test, so a class whose
+  // values differ is read again: a difference the transport makes shows in every round.
+  constexpr int kRounds = 3;
   for (const char* cls : {"Win32_ComputerSystem", "Win32_OperatingSystem", "Win32_Processor",
                           "Win32_LogicalDisk", "Win32_NTEventLogFile", "Win32_Service"}) {
     std::string wql = std::string("Select * From ") + cls;
-    Answer before = ask(*local, wql);
-    Answer far = ask(*remote, wql);
-    Answer after = ask(*local, wql);
-    if (before.error) {
-      ASSERT_TRUE(far.error.has_value()) << cls << " fails locally but not over ssh";
-      EXPECT_EQ(far.error->number(), before.error->number()) << cls;
-      EXPECT_EQ(far.error->description(), before.error->description()) << cls;
-      EXPECT_EQ(far.error->source(), before.error->source()) << cls;
-      continue;
-    }
-    ASSERT_FALSE(far.error.has_value()) << cls << ": " << far.error->description();
+    std::vector<std::string> found;
     size_t compared = 0;
-    for (const auto& [key, b] : before.objects) {
-      auto a = after.objects.find(key);
-      auto f = far.objects.find(key);
-      if (a == after.objects.end()) continue;
-      ASSERT_NE(f, far.objects.end()) << cls << " " << key << " is missing over ssh";
-      EXPECT_EQ(f->second.schema()->properties(), b.schema()->properties()) << cls;
-      for (size_t i = 0; i < b.values().size(); ++i) {
-        const std::string& name = b.schema()->properties()[i];
-        // A load is sampled afresh by each connection, so two local reads can agree by chance
-        // while the far one differs: only its kind is fixed.
-        if (name == "LoadPercentage") {
-          EXPECT_EQ(f->second.values()[i].kind(), b.values()[i].kind()) << cls << " " << key;
-          continue;
-        }
-        if (!(b.values()[i] == a->second.values()[i])) continue;
-        EXPECT_EQ(f->second.values()[i], b.values()[i]) << cls << " " << key << "." << name;
-        ++compared;
+    for (int round = 0; round < kRounds; ++round) {
+      Answer before = ask(*local, wql);
+      Answer far = ask(*remote, wql);
+      Answer after = ask(*local, wql);
+      if (before.error) {
+        ASSERT_TRUE(far.error.has_value()) << cls << " fails locally but not over ssh";
+        EXPECT_EQ(far.error->number(), before.error->number()) << cls;
+        EXPECT_EQ(far.error->description(), before.error->description()) << cls;
+        EXPECT_EQ(far.error->source(), before.error->source()) << cls;
+        found.clear();
+        compared = 1;
+        break;
       }
+      ASSERT_FALSE(far.error.has_value()) << cls << ": " << far.error->description();
+      EXPECT_EQ(far.objects.size() > 0, before.objects.size() > 0) << cls;
+      found = differences(cls, before, far, after, compared);
+      if (before.objects.empty()) compared = 1;
+      if (found.empty()) break;
     }
-    EXPECT_EQ(far.objects.size() > 0, before.objects.size() > 0) << cls;
-    if (!before.objects.empty()) {
-      EXPECT_GT(compared, 0u) << cls << ": nothing held still";
-    }
+    for (const auto& difference : found) ADD_FAILURE() << difference;
+    EXPECT_GT(compared, 0u) << cls << ": nothing held still";
     RecordProperty(cls, static_cast<int>(compared));
   }
 }
