@@ -91,12 +91,12 @@ void BM_ProcessesViewFill(benchmark::State& state) {
   const int rows = static_cast<int>(state.range(0));
   testing::ScriptedService service;
   std::vector<std::string> properties;
-  for (const auto& column : frmProcessesSpec.columns) properties.push_back(column.property);
+  for (const auto& column : frmProcessesDef.columns) properties.push_back(column.property);
   service.addClass("Win32_Process", "Handle", properties);
   for (int r = 0; r < rows; ++r) {
     std::vector<std::pair<std::string, Value>> values;
-    for (size_t c = 0; c < frmProcessesSpec.columns.size(); ++c) {
-      const char* p = frmProcessesSpec.columns[c].property;
+    for (size_t c = 0; c < frmProcessesDef.columns.size(); ++c) {
+      const char* p = frmProcessesDef.columns[c].property;
       if (std::string(p) == "Handle") continue;
       if (c % 5 == 4)
         values.emplace_back(p, Value::null());
@@ -112,8 +112,8 @@ void BM_ProcessesViewFill(benchmark::State& state) {
   SWbemServices services(connection);
   ListControl list(headers());
   for (auto _ : state) {
-    std::optional<SWbemObjectSet> set(services.ExecQuery(frmProcessesSpec.query));
-    fillList(list, frmProcessesSpec, set);
+    std::optional<SWbemObjectSet> set(services.ExecQuery(frmProcessesDef.query));
+    fillList(list, frmProcessesDef, set);
     list.flush();
     sortByHeader(list, 8);
     list.flush();

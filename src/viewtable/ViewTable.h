@@ -6,8 +6,8 @@
 #include <string_view>
 #include <variant>
 
-#include "viewtable/ListViewSpec.h"
-#include "viewtable/SheetViewSpec.h"
+#include "viewtable/ListViewDef.h"
+#include "viewtable/SheetViewDef.h"
 
 namespace kestrava {
 
@@ -24,41 +24,41 @@ struct ViewRow {
   const char* menuEntry;    // the entry's name
   const char* menuCaption;  // "&" marks the access key
   ViewKind kind;
-  std::variant<const ListViewSpec*, const SheetViewSpec*> spec;
+  std::variant<const ListViewDef*, const SheetViewDef*> def;
   int buildStep;  // 1 for the view that the build hides first and refills first
 
-  const ListViewSpec& list() const { return *std::get<const ListViewSpec*>(spec); }
-  const SheetViewSpec& sheet() const { return *std::get<const SheetViewSpec*>(spec); }
+  const ListViewDef& list() const { return *std::get<const ListViewDef*>(def); }
+  const SheetViewDef& sheet() const { return *std::get<const SheetViewDef*>(def); }
   const char* windowName() const {
-    return std::visit([](const auto* s) { return s->windowName; }, spec);
+    return std::visit([](const auto* s) { return s->windowName; }, def);
   }
   const char* caption() const {
-    return std::visit([](const auto* s) { return s->caption; }, spec);
+    return std::visit([](const auto* s) { return s->caption; }, def);
   }
   const char* query() const {
-    return std::visit([](const auto* s) { return s->query; }, spec);
+    return std::visit([](const auto* s) { return s->query; }, def);
   }
 };
 
 // Each view's declaration, in a file of its own.
-extern const ListViewSpec frmServicesSpec;
-extern const ListViewSpec frmProcessesSpec;
-extern const SheetViewSpec frmComputerSystemSpec;
-extern const ListViewSpec frmLogicalDiskSpec;
-extern const SheetViewSpec frmOperatingSystemSpec;
-extern const ListViewSpec frmProcessorSpec;
-extern const ListViewSpec frmEventLogFileSpec;
+extern const ListViewDef frmServicesDef;
+extern const ListViewDef frmProcessesDef;
+extern const SheetViewDef frmComputerSystemDef;
+extern const ListViewDef frmLogicalDiskDef;
+extern const SheetViewDef frmOperatingSystemDef;
+extern const ListViewDef frmProcessorDef;
+extern const ListViewDef frmEventLogFileDef;
 
 // The views in the order of their menu entries, which is also the order in which the load
 // disables the entries and the build enables them.
 inline constexpr ViewRow kViews[] = {
-    {"Services", "&Services", ViewKind::Services, &frmServicesSpec, 7},
-    {"Processes", "&Processes", ViewKind::List, &frmProcessesSpec, 5},
-    {"ComputerSystem", "Comp&uter System", ViewKind::Sheet, &frmComputerSystemSpec, 1},
-    {"LogicalDisk", "&Logical Disk", ViewKind::List, &frmLogicalDiskSpec, 3},
-    {"OperatingSystem", "&Operating System", ViewKind::Sheet, &frmOperatingSystemSpec, 4},
-    {"Processor", "P&rocessor", ViewKind::List, &frmProcessorSpec, 6},
-    {"EventLog", "&EventLog", ViewKind::List, &frmEventLogFileSpec, 2},
+    {"Services", "&Services", ViewKind::Services, &frmServicesDef, 7},
+    {"Processes", "&Processes", ViewKind::List, &frmProcessesDef, 5},
+    {"ComputerSystem", "Comp&uter System", ViewKind::Sheet, &frmComputerSystemDef, 1},
+    {"LogicalDisk", "&Logical Disk", ViewKind::List, &frmLogicalDiskDef, 3},
+    {"OperatingSystem", "&Operating System", ViewKind::Sheet, &frmOperatingSystemDef, 4},
+    {"Processor", "P&rocessor", ViewKind::List, &frmProcessorDef, 6},
+    {"EventLog", "&EventLog", ViewKind::List, &frmEventLogFileDef, 2},
 };
 
 inline constexpr size_t kViewCount = std::size(kViews);
@@ -73,9 +73,9 @@ constexpr bool everyBuildStepOnce() {
   return true;
 }
 
-constexpr bool kindsMatchSpecs() {
+constexpr bool kindsMatchDefs() {
   for (const ViewRow& row : kViews)
-    if ((row.kind == ViewKind::Sheet) != std::holds_alternative<const SheetViewSpec*>(row.spec))
+    if ((row.kind == ViewKind::Sheet) != std::holds_alternative<const SheetViewDef*>(row.def))
       return false;
   return true;
 }
@@ -88,7 +88,7 @@ constexpr std::array<const ViewRow*, kViewCount> inBuildOrder() {
 }  // namespace detail
 
 static_assert(detail::everyBuildStepOnce(), "each build step belongs to exactly one view");
-static_assert(detail::kindsMatchSpecs(), "a sheet has a SheetViewSpec, a list a ListViewSpec");
+static_assert(detail::kindsMatchDefs(), "a sheet has a SheetViewDef, a list a ListViewDef");
 
 // The views in the order the build hides them, and then refills them.
 inline constexpr std::array<const ViewRow*, kViewCount> kViewBuildOrder = detail::inBuildOrder();

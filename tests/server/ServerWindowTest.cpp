@@ -110,8 +110,8 @@ TEST_F(ServerWindow, ARemoteViewBuildThenCronStoppedStartedPausedAndResumed) {
   auto* view = qobject_cast<frmServices*>(main->existingView("frmServices"));
   ASSERT_NE(view, nullptr);
   int state = -1;
-  for (size_t i = 0; i < frmServicesSpec.columns.size(); ++i)
-    if (std::string_view(frmServicesSpec.columns[i].header) == "Service State")
+  for (size_t i = 0; i < frmServicesDef.columns.size(); ++i)
+    if (std::string_view(frmServicesDef.columns[i].header) == "Service State")
       state = static_cast<int>(i);
   ASSERT_GE(state, 0);
   EXPECT_EQ(cronCell(*view, state), "Running");

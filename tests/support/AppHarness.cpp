@@ -53,29 +53,27 @@ void AppHarness::processEvents() {
 }
 
 void addViewClasses(ScriptedService& service) {
-  auto addList = [&](const ListViewSpec& viewSpec) {
+  auto addList = [&](const ListViewDef& viewDef) {
     std::vector<std::string> properties;
-    for (const auto& column : viewSpec.columns) {
+    for (const auto& column : viewDef.columns) {
       bool seen = false;
       for (const auto& p : properties) seen = seen || equalsIgnoreCase(p, column.property);
       if (!seen) properties.push_back(column.property);
     }
     bool hasKey = false;
-    for (const auto& p : properties) hasKey = hasKey || equalsIgnoreCase(p, viewSpec.keyProperty);
-    if (!hasKey) properties.push_back(viewSpec.keyProperty);
-    std::string cls =
-        std::string(viewSpec.query).substr(std::string(viewSpec.query).rfind(' ') + 1);
-    service.addClass(cls, viewSpec.keyProperty, properties);
+    for (const auto& p : properties) hasKey = hasKey || equalsIgnoreCase(p, viewDef.keyProperty);
+    if (!hasKey) properties.push_back(viewDef.keyProperty);
+    std::string cls = std::string(viewDef.query).substr(std::string(viewDef.query).rfind(' ') + 1);
+    service.addClass(cls, viewDef.keyProperty, properties);
   };
   for (const ViewRow& row : kViews) {
     if (row.kind != ViewKind::Sheet) {
       addList(row.list());
       continue;
     }
-    const SheetViewSpec& viewSpec = row.sheet();
-    std::string cls =
-        std::string(viewSpec.query).substr(std::string(viewSpec.query).rfind(' ') + 1);
-    service.addClass(cls, "Name", {viewSpec.rowNames.begin(), viewSpec.rowNames.end()});
+    const SheetViewDef& viewDef = row.sheet();
+    std::string cls = std::string(viewDef.query).substr(std::string(viewDef.query).rfind(' ') + 1);
+    service.addClass(cls, "Name", {viewDef.rowNames.begin(), viewDef.rowNames.end()});
   }
 }
 

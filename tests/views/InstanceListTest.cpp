@@ -8,67 +8,67 @@ namespace kestrava::testing {
 namespace {
 
 // One object of a view's class, keyed (and, for processes, named) by `key`.
-void addRow(ScriptedService& service, const ListViewSpec& viewSpec, const std::string& key,
+void addRow(ScriptedService& service, const ListViewDef& viewDef, const std::string& key,
             Properties more = {}) {
-  more.emplace_back(viewSpec.keyProperty, Value::text(key));
-  more.emplace_back(viewSpec.textProperty, Value::text(key));
-  service.addObject(queriedClass(viewSpec.query), more);
+  more.emplace_back(viewDef.keyProperty, Value::text(key));
+  more.emplace_back(viewDef.textProperty, Value::text(key));
+  service.addObject(queriedClass(viewDef.query), more);
 }
 
 using InstanceListTest = ViewTest;
 
 TEST_F(InstanceListTest, EveryListRefillsFromItsOwnClassAndIsShown) {
-  for (const ListViewSpec* viewSpec : listSpecs()) {
-    addRow(app.local, *viewSpec, "first");
-    addRow(app.local, *viewSpec, "second");
+  for (const ListViewDef* viewDef : listDefs()) {
+    addRow(app.local, *viewDef, "first");
+    addRow(app.local, *viewDef, "second");
   }
   connect();
-  for (const ListViewSpec* viewSpec : listSpecs()) {
-    ListViewWindow* view = listView(viewSpec->windowName);
+  for (const ListViewDef* viewDef : listDefs()) {
+    ListViewWindow* view = listView(viewDef->windowName);
     EXPECT_EQ(columnOf(*view->list(), 0), (std::vector<std::string>{"first", "second"}))
-        << viewSpec->windowName;
-    EXPECT_TRUE(view->subWindow()->isVisible()) << viewSpec->windowName;
+        << viewDef->windowName;
+    EXPECT_TRUE(view->subWindow()->isVisible()) << viewDef->windowName;
   }
 }
 
 TEST_F(InstanceListTest, EmptyResultEmptiesTheListAndShowsTheWindow) {
-  for (const ListViewSpec* viewSpec : listSpecs()) addRow(app.local, *viewSpec, "only");
+  for (const ListViewDef* viewDef : listDefs()) addRow(app.local, *viewDef, "only");
   connect();
-  for (const ListViewSpec* viewSpec : listSpecs()) {
-    app.local.clearObjects(queriedClass(viewSpec->query));
-    ListViewWindow* view = listView(viewSpec->windowName);
-    ASSERT_EQ(view->list()->ListItems().Count(), 1) << viewSpec->windowName;
-    EXPECT_TRUE(refillShows(view)) << viewSpec->windowName;
-    EXPECT_EQ(view->list()->ListItems().Count(), 0) << viewSpec->windowName;
+  for (const ListViewDef* viewDef : listDefs()) {
+    app.local.clearObjects(queriedClass(viewDef->query));
+    ListViewWindow* view = listView(viewDef->windowName);
+    ASSERT_EQ(view->list()->ListItems().Count(), 1) << viewDef->windowName;
+    EXPECT_TRUE(refillShows(view)) << viewDef->windowName;
+    EXPECT_EQ(view->list()->ListItems().Count(), 0) << viewDef->windowName;
   }
   EXPECT_TRUE(app.messages.empty());
 }
 
 TEST_F(InstanceListTest, FailedQueryWhileConnectedEmptiesTheListWithoutAMessage) {
-  for (const ListViewSpec* viewSpec : listSpecs()) addRow(app.local, *viewSpec, "only");
+  for (const ListViewDef* viewDef : listDefs()) addRow(app.local, *viewDef, "only");
   connect();
   app.local.failures().query = ComError(err::kWbemAccessDenied, "Access denied ", "SWbemServices");
-  for (const ListViewSpec* viewSpec : listSpecs()) {
-    ListViewWindow* view = listView(viewSpec->windowName);
+  for (const ListViewDef* viewDef : listDefs()) {
+    ListViewWindow* view = listView(viewDef->windowName);
     app.local.clearCalls();
-    EXPECT_TRUE(refillShows(view)) << viewSpec->windowName;
-    EXPECT_EQ(view->list()->ListItems().Count(), 0) << viewSpec->windowName;
-    EXPECT_EQ(app.local.calls().back(), std::string("query ") + viewSpec->query);
+    EXPECT_TRUE(refillShows(view)) << viewDef->windowName;
+    EXPECT_EQ(view->list()->ListItems().Count(), 0) << viewDef->windowName;
+    EXPECT_EQ(app.local.calls().back(), std::string("query ") + viewDef->query);
   }
   EXPECT_TRUE(app.messages.empty());
 }
 
 TEST_F(InstanceListTest, EnumerationFailingPartWayKeepsTheRowsSoFar) {
-  for (const ListViewSpec* viewSpec : listSpecs())
-    for (const char* key : {"one", "two", "three", "four"}) addRow(app.local, *viewSpec, key);
+  for (const ListViewDef* viewDef : listDefs())
+    for (const char* key : {"one", "two", "three", "four"}) addRow(app.local, *viewDef, key);
   app.local.failures().enumerateAfter = {
       2, ComError(err::kRpcServerUnavailable, "The RPC server is unavailable. ", "SWbemObjectSet")};
   connect();
-  for (const ListViewSpec* viewSpec : listSpecs()) {
-    ListViewWindow* view = listView(viewSpec->windowName);
+  for (const ListViewDef* viewDef : listDefs()) {
+    ListViewWindow* view = listView(viewDef->windowName);
     EXPECT_EQ(columnOf(*view->list(), 0), (std::vector<std::string>{"one", "two"}))
-        << viewSpec->windowName;
-    EXPECT_TRUE(view->subWindow()->isVisible()) << viewSpec->windowName;
+        << viewDef->windowName;
+    EXPECT_TRUE(view->subWindow()->isVisible()) << viewDef->windowName;
   }
   EXPECT_TRUE(app.messages.empty());
 }
@@ -90,18 +90,18 @@ TEST_F(InstanceListTest, EachValueKindBecomesItsCellText) {
       {"Description", Value::null(), ""},
       {"Drive", Value(), ""},
   };
-  const ListViewSpec& viewSpec = frmEventLogFileSpec;
+  const ListViewDef& viewDef = frmEventLogFileDef;
   Properties values;
   for (const auto& c : cases)
-    values.emplace_back(viewSpec.columns[columnHeaded(viewSpec, c.header)].property, c.value);
+    values.emplace_back(viewDef.columns[columnHeaded(viewDef, c.header)].property, c.value);
   values.emplace_back("Name", Value::text("C:\\logs\\System.evt"));
-  addRow(app.local, viewSpec, "System", values);
+  addRow(app.local, viewDef, "System", values);
   connect();
-  const auto rows = rowsOf(*listView(viewSpec.windowName)->list());
+  const auto rows = rowsOf(*listView(viewDef.windowName)->list());
   ASSERT_EQ(rows.size(), 1u);
   for (const auto& c : cases)
-    EXPECT_EQ(rows[0][columnHeaded(viewSpec, c.header)], c.text) << c.header;
-  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "Name")], "C:\\logs\\System.evt")
+    EXPECT_EQ(rows[0][columnHeaded(viewDef, c.header)], c.text) << c.header;
+  EXPECT_EQ(rows[0][columnHeaded(viewDef, "Name")], "C:\\logs\\System.evt")
       << "a failed cell leaves the rest of the row filled";
   EXPECT_EQ(rows[0][0], "System");
 }
@@ -109,39 +109,39 @@ TEST_F(InstanceListTest, EachValueKindBecomesItsCellText) {
 TEST_F(InstanceListTest, RealNumberUsesTheUsersDecimalSeparator) {
   const QLocale saved;
   QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-  const ListViewSpec& viewSpec = frmProcessorSpec;
-  addRow(app.local, viewSpec, "CPU0",
+  const ListViewDef& viewDef = frmProcessorDef;
+  addRow(app.local, viewDef, "CPU0",
          {{"CurrentVoltage", Value::real(1.25)}, {"LoadPercentage", Value::real(-12.5)}});
   connect();
   QLocale::setDefault(saved);
-  const auto rows = rowsOf(*listView(viewSpec.windowName)->list());
+  const auto rows = rowsOf(*listView(viewDef.windowName)->list());
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "CurrentVoltage")], "1,25");
-  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "LoadPercentage")], "-12,5");
+  EXPECT_EQ(rows[0][columnHeaded(viewDef, "CurrentVoltage")], "1,25");
+  EXPECT_EQ(rows[0][columnHeaded(viewDef, "LoadPercentage")], "-12,5");
 }
 
 TEST_F(InstanceListTest, PropertyMissingFromTheClassLeavesOnlyItsCellEmpty) {
-  const ListViewSpec& viewSpec = frmLogicalDiskSpec;
+  const ListViewDef& viewDef = frmLogicalDiskDef;
   std::vector<std::string> properties;
-  for (const auto& column : viewSpec.columns)
+  for (const auto& column : viewDef.columns)
     if (std::string_view(column.property) != "FreeSpace" &&
         std::string_view(column.property) != "VolumeName")
       properties.push_back(column.property);
-  app.local.addClass(queriedClass(viewSpec.query), viewSpec.keyProperty, properties);
-  addRow(app.local, viewSpec,
+  app.local.addClass(queriedClass(viewDef.query), viewDef.keyProperty, properties);
+  addRow(app.local, viewDef,
          "C:", {{"Size", Value::text("1000")}, {"VolumeSerialNumber", Value::text("A1B2")}});
   connect();
-  const auto rows = rowsOf(*listView(viewSpec.windowName)->list());
+  const auto rows = rowsOf(*listView(viewDef.windowName)->list());
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "FreeSpace")], "");
-  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "VolumeName")], "");
-  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "Size")], "1000");
-  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "VolumeSerialNumber")], "A1B2");
+  EXPECT_EQ(rows[0][columnHeaded(viewDef, "FreeSpace")], "");
+  EXPECT_EQ(rows[0][columnHeaded(viewDef, "VolumeName")], "");
+  EXPECT_EQ(rows[0][columnHeaded(viewDef, "Size")], "1000");
+  EXPECT_EQ(rows[0][columnHeaded(viewDef, "VolumeSerialNumber")], "A1B2");
 }
 
 TEST_F(InstanceListTest, ProcessesSharingANameEachGetTheirOwnRow) {
-  const ListViewSpec& viewSpec = frmProcessesSpec;
-  const std::string cls = queriedClass(viewSpec.query);
+  const ListViewDef& viewDef = frmProcessesDef;
+  const std::string cls = queriedClass(viewDef.query);
   struct Process {
     const char* handle;
     const char* name;
@@ -155,37 +155,37 @@ TEST_F(InstanceListTest, ProcessesSharingANameEachGetTheirOwnRow) {
                               {"ProcessID", Value::integer(std::stoll(p.handle))},
                               {"ThreadCount", Value::integer(p.threads)}});
   connect();
-  const auto rows = rowsOf(*listView(viewSpec.windowName)->list());
+  const auto rows = rowsOf(*listView(viewDef.windowName)->list());
   ASSERT_EQ(rows.size(), processes.size());
   for (size_t i = 0; i < processes.size(); ++i) {
-    EXPECT_EQ(rows[i][columnHeaded(viewSpec, "ProcessName")], processes[i].name) << i;
-    EXPECT_EQ(rows[i][columnHeaded(viewSpec, "Handle")], processes[i].handle) << i;
-    EXPECT_EQ(rows[i][columnHeaded(viewSpec, "ProcessID")], processes[i].handle) << i;
-    EXPECT_EQ(rows[i][columnHeaded(viewSpec, "ThreadCount")], std::to_string(processes[i].threads))
+    EXPECT_EQ(rows[i][columnHeaded(viewDef, "ProcessName")], processes[i].name) << i;
+    EXPECT_EQ(rows[i][columnHeaded(viewDef, "Handle")], processes[i].handle) << i;
+    EXPECT_EQ(rows[i][columnHeaded(viewDef, "ProcessID")], processes[i].handle) << i;
+    EXPECT_EQ(rows[i][columnHeaded(viewDef, "ThreadCount")], std::to_string(processes[i].threads))
         << i;
   }
 }
 
 TEST_F(InstanceListTest, DuplicateKeyIsDroppedWithItsValuesAndTheRowBeforeKeepsItsOwn) {
-  const ListViewSpec& viewSpec = frmLogicalDiskSpec;
-  addRow(app.local, viewSpec,
+  const ListViewDef& viewDef = frmLogicalDiskDef;
+  addRow(app.local, viewDef,
          "C:", {{"Size", Value::text("100")}, {"FileSystem", Value::text("ext4")}});
-  addRow(app.local, viewSpec, "D:", {{"Size", Value::text("200")}});
-  addRow(app.local, viewSpec, "C:",
+  addRow(app.local, viewDef, "D:", {{"Size", Value::text("200")}});
+  addRow(app.local, viewDef, "C:",
          {{"Size", Value::text("999")},
           {"FileSystem", Value::text("vfat")},
           {"VolumeName", Value::text("dropped")}});
-  addRow(app.local, viewSpec, "E:", {{"Size", Value::text("300")}});
+  addRow(app.local, viewDef, "E:", {{"Size", Value::text("300")}});
   connect();
-  const auto rows = rowsOf(*listView(viewSpec.windowName)->list());
+  const auto rows = rowsOf(*listView(viewDef.windowName)->list());
   ASSERT_EQ(rows.size(), 3u);
-  const int size = columnHeaded(viewSpec, "Size");
+  const int size = columnHeaded(viewDef, "Size");
   EXPECT_EQ(rows[0][0], "C:");
   EXPECT_EQ(rows[0][size], "100");
-  EXPECT_EQ(rows[0][columnHeaded(viewSpec, "FileSystem")], "ext4");
+  EXPECT_EQ(rows[0][columnHeaded(viewDef, "FileSystem")], "ext4");
   EXPECT_EQ(rows[1][0], "D:");
   EXPECT_EQ(rows[1][size], "200");
-  EXPECT_EQ(rows[1][columnHeaded(viewSpec, "VolumeName")], "") << "the row before keeps its own";
+  EXPECT_EQ(rows[1][columnHeaded(viewDef, "VolumeName")], "") << "the row before keeps its own";
   EXPECT_EQ(rows[2][0], "E:");
   EXPECT_EQ(rows[2][size], "300");
   for (const auto& row : rows)
@@ -193,16 +193,16 @@ TEST_F(InstanceListTest, DuplicateKeyIsDroppedWithItsValuesAndTheRowBeforeKeepsI
 }
 
 TEST_F(InstanceListTest, ObjectWithoutAUsableKeyGetsNoRow) {
-  const ListViewSpec& viewSpec = frmProcessorSpec;
-  const std::string cls = queriedClass(viewSpec.query);
+  const ListViewDef& viewDef = frmProcessorDef;
+  const std::string cls = queriedClass(viewDef.query);
   app.local.addObject(cls, {{"DeviceID", Value::text("CPU0")}, {"Name", Value::text("zero")}});
   app.local.addObject(cls, {{"DeviceID", Value::null()}, {"Name", Value::text("null key")}});
   app.local.addObject(cls, {{"DeviceID", Value::integer(7)}, {"Name", Value::text("number")}});
   app.local.addObject(cls, {{"DeviceID", Value::text("CPU1")}, {"Name", Value::text("one")}});
   connect();
-  const auto rows = rowsOf(*listView(viewSpec.windowName)->list());
+  const auto rows = rowsOf(*listView(viewDef.windowName)->list());
   ASSERT_EQ(rows.size(), 2u);
-  const int name = columnHeaded(viewSpec, "Name");
+  const int name = columnHeaded(viewDef, "Name");
   EXPECT_EQ(rows[0][0], "CPU0");
   EXPECT_EQ(rows[0][name], "zero");
   EXPECT_EQ(rows[1][0], "CPU1");
@@ -210,18 +210,18 @@ TEST_F(InstanceListTest, ObjectWithoutAUsableKeyGetsNoRow) {
 }
 
 TEST_F(InstanceListTest, RefillReplacesEveryRow) {
-  const ListViewSpec& viewSpec = frmEventLogFileSpec;
-  addRow(app.local, viewSpec, "Application", {{"FileSize", Value::integer(1)}});
-  addRow(app.local, viewSpec, "System", {{"FileSize", Value::integer(2)}});
+  const ListViewDef& viewDef = frmEventLogFileDef;
+  addRow(app.local, viewDef, "Application", {{"FileSize", Value::integer(1)}});
+  addRow(app.local, viewDef, "System", {{"FileSize", Value::integer(2)}});
   connect();
-  app.local.clearObjects(queriedClass(viewSpec.query));
-  addRow(app.local, viewSpec, "System", {{"FileSize", Value::integer(20)}});
-  addRow(app.local, viewSpec, "Security");
-  ListViewWindow* view = listView(viewSpec.windowName);
+  app.local.clearObjects(queriedClass(viewDef.query));
+  addRow(app.local, viewDef, "System", {{"FileSize", Value::integer(20)}});
+  addRow(app.local, viewDef, "Security");
+  ListViewWindow* view = listView(viewDef.windowName);
   EXPECT_TRUE(refillShows(view));
   const auto rows = rowsOf(*view->list());
   ASSERT_EQ(rows.size(), 2u);
-  const int size = columnHeaded(viewSpec, "FileSize");
+  const int size = columnHeaded(viewDef, "FileSize");
   EXPECT_EQ(rows[0][0], "System");
   EXPECT_EQ(rows[0][size], "20");
   EXPECT_EQ(rows[1][0], "Security");

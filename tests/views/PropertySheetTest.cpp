@@ -6,21 +6,21 @@
 namespace kestrava::testing {
 namespace {
 
-int rowCountOf(const SheetViewSpec& viewSpec) {
-  return static_cast<int>(viewSpec.rowNames.size());
+int rowCountOf(const SheetViewDef& viewDef) {
+  return static_cast<int>(viewDef.rowNames.size());
 }
 
-int rowOf(const SheetViewSpec& viewSpec, std::string_view name) {
-  for (int k = 1; k <= rowCountOf(viewSpec); ++k)
-    if (name == viewSpec.rowNames[k - 1]) return k;
-  ADD_FAILURE() << "no row " << name << " in " << viewSpec.windowName;
+int rowOf(const SheetViewDef& viewDef, std::string_view name) {
+  for (int k = 1; k <= rowCountOf(viewDef); ++k)
+    if (name == viewDef.rowNames[k - 1]) return k;
+  ADD_FAILURE() << "no row " << name << " in " << viewDef.windowName;
   return 0;
 }
 
 // Every property of the sheet's class holding "<tag>:<name>".
-Properties taggedValues(const SheetViewSpec& viewSpec, const std::string& tag) {
+Properties taggedValues(const SheetViewDef& viewDef, const std::string& tag) {
   Properties values;
-  for (const char* name : viewSpec.rowNames)
+  for (const char* name : viewDef.rowNames)
     values.emplace_back(name, Value::text(tag + ":" + name));
   return values;
 }
@@ -38,46 +38,45 @@ std::vector<Row> cellsOf(const GridControl& grid) {
 
 class PropertySheetTest : public ViewTest {
  protected:
-  void addObject(ScriptedService& service, const SheetViewSpec& viewSpec,
-                 const Properties& values) {
-    service.addObject(queriedClass(viewSpec.query), values);
+  void addObject(ScriptedService& service, const SheetViewDef& viewDef, const Properties& values) {
+    service.addObject(queriedClass(viewDef.query), values);
   }
   // Labels in column 0 of rows 1..N, and row 0 empty.
-  void expectLabels(const SheetViewSpec& viewSpec, const GridControl& grid) {
-    EXPECT_EQ(grid.TextAt(0, 0), "") << viewSpec.windowName;
-    EXPECT_EQ(grid.TextAt(0, 1), "") << viewSpec.windowName;
-    for (int k = 1; k <= rowCountOf(viewSpec); ++k)
-      EXPECT_EQ(grid.TextAt(k, 0), viewSpec.rowNames[k - 1]) << viewSpec.windowName << " row " << k;
+  void expectLabels(const SheetViewDef& viewDef, const GridControl& grid) {
+    EXPECT_EQ(grid.TextAt(0, 0), "") << viewDef.windowName;
+    EXPECT_EQ(grid.TextAt(0, 1), "") << viewDef.windowName;
+    for (int k = 1; k <= rowCountOf(viewDef); ++k)
+      EXPECT_EQ(grid.TextAt(k, 0), viewDef.rowNames[k - 1]) << viewDef.windowName << " row " << k;
   }
-  void expectValuesEmpty(const SheetViewSpec& viewSpec, const GridControl& grid) {
-    for (int k = 1; k <= rowCountOf(viewSpec); ++k)
-      EXPECT_EQ(grid.TextAt(k, 1), "") << viewSpec.windowName << " row " << k;
+  void expectValuesEmpty(const SheetViewDef& viewDef, const GridControl& grid) {
+    for (int k = 1; k <= rowCountOf(viewDef); ++k)
+      EXPECT_EQ(grid.TextAt(k, 1), "") << viewDef.windowName << " row " << k;
   }
 };
 
 TEST_F(PropertySheetTest, FirstFillWritesEveryLabelAndValue) {
-  for (const SheetViewSpec* viewSpec : sheetSpecs())
-    addObject(app.local, *viewSpec, taggedValues(*viewSpec, "one"));
+  for (const SheetViewDef* viewDef : sheetDefs())
+    addObject(app.local, *viewDef, taggedValues(*viewDef, "one"));
   connect();
-  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
-    SheetViewWindow* view = sheetView(viewSpec->windowName);
+  for (const SheetViewDef* viewDef : sheetDefs()) {
+    SheetViewWindow* view = sheetView(viewDef->windowName);
     const GridControl& grid = *view->grid();
-    const int n = rowCountOf(*viewSpec);
+    const int n = rowCountOf(*viewDef);
     EXPECT_EQ(grid.Rows(), n + 1) << "no row after row N";
     EXPECT_EQ(grid.Cols(), 2);
-    expectLabels(*viewSpec, grid);
+    expectLabels(*viewDef, grid);
     for (int k = 1; k <= n; ++k)
-      EXPECT_EQ(grid.TextAt(k, 1), std::string("one:") + viewSpec->rowNames[k - 1]) << k;
+      EXPECT_EQ(grid.TextAt(k, 1), std::string("one:") + viewDef->rowNames[k - 1]) << k;
     EXPECT_EQ(grid.Row(), n);
     EXPECT_EQ(grid.Col(), 1);
     EXPECT_EQ(grid.currentRow(), n);
     EXPECT_EQ(grid.currentColumn(), 1);
-    EXPECT_EQ(grid.columnWidth(0), twipsToPixels(viewSpec->col0Width));
-    EXPECT_EQ(grid.columnWidth(1), twipsToPixels(viewSpec->col1Width));
+    EXPECT_EQ(grid.columnWidth(0), twipsToPixels(viewDef->col0Width));
+    EXPECT_EQ(grid.columnWidth(1), twipsToPixels(viewDef->col1Width));
     EXPECT_TRUE(view->subWindow()->isVisible());
   }
-  EXPECT_EQ(frmComputerSystemSpec.rowNames.back(), std::string("WakeUpType"));
-  EXPECT_EQ(frmOperatingSystemSpec.rowNames.back(), std::string("WindowsDirectory"));
+  EXPECT_EQ(frmComputerSystemDef.rowNames.back(), std::string("WakeUpType"));
+  EXPECT_EQ(frmOperatingSystemDef.rowNames.back(), std::string("WindowsDirectory"));
   EXPECT_EQ(sheetView("frmComputerSystem")->grid()->columnWidth(1), twipsToPixels(2000));
   EXPECT_EQ(sheetView("frmOperatingSystem")->grid()->columnWidth(1), twipsToPixels(3000));
 }
@@ -100,61 +99,61 @@ TEST_F(PropertySheetTest, EachValueKindBecomesItsCellText) {
       {"Description", Value::null(), ""},
       {"Model", Value(), ""},
   };
-  const SheetViewSpec& viewSpec = frmComputerSystemSpec;
+  const SheetViewDef& viewDef = frmComputerSystemDef;
   Properties values;
   for (const auto& c : cases) values.emplace_back(c.property, c.value);
   values.emplace_back("WakeUpType", Value::integer(6));
-  addObject(app.local, viewSpec, values);
+  addObject(app.local, viewDef, values);
   connect();
-  const GridControl& grid = *sheetView(viewSpec.windowName)->grid();
-  expectLabels(viewSpec, grid);
+  const GridControl& grid = *sheetView(viewDef.windowName)->grid();
+  expectLabels(viewDef, grid);
   for (const auto& c : cases)
-    EXPECT_EQ(grid.TextAt(rowOf(viewSpec, c.property), 1), c.text) << c.property;
-  EXPECT_EQ(grid.TextAt(rowOf(viewSpec, "WakeUpType"), 1), "6")
+    EXPECT_EQ(grid.TextAt(rowOf(viewDef, c.property), 1), c.text) << c.property;
+  EXPECT_EQ(grid.TextAt(rowOf(viewDef, "WakeUpType"), 1), "6")
       << "a failed value stops no later row";
 }
 
 TEST_F(PropertySheetTest, RealNumberUsesTheUsersDecimalSeparator) {
   const QLocale saved;
   QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-  addObject(app.local, frmOperatingSystemSpec, {{"FreePhysicalMemory", Value::real(-1.5)}});
+  addObject(app.local, frmOperatingSystemDef, {{"FreePhysicalMemory", Value::real(-1.5)}});
   connect();
   QLocale::setDefault(saved);
   const GridControl& grid = *sheetView("frmOperatingSystem")->grid();
-  EXPECT_EQ(grid.TextAt(rowOf(frmOperatingSystemSpec, "FreePhysicalMemory"), 1), "-1,5");
+  EXPECT_EQ(grid.TextAt(rowOf(frmOperatingSystemDef, "FreePhysicalMemory"), 1), "-1,5");
 }
 
 TEST_F(PropertySheetTest, WithTwoObjectsTheLastReadableValueWins) {
-  const SheetViewSpec& viewSpec = frmOperatingSystemSpec;
-  addObject(app.local, viewSpec, taggedValues(viewSpec, "first"));
-  Properties second = taggedValues(viewSpec, "second");
+  const SheetViewDef& viewDef = frmOperatingSystemDef;
+  addObject(app.local, viewDef, taggedValues(viewDef, "first"));
+  Properties second = taggedValues(viewDef, "second");
   for (auto& [name, value] : second) {
     if (name == "Organization") value = Value::null();
     if (name == "OSProductSuite") value = Value::array({Value::integer(1)});
   }
-  addObject(app.local, viewSpec, second);
+  addObject(app.local, viewDef, second);
   connect();
-  const GridControl& grid = *sheetView(viewSpec.windowName)->grid();
-  for (int k = 1; k <= rowCountOf(viewSpec); ++k) {
-    const std::string name = viewSpec.rowNames[k - 1];
+  const GridControl& grid = *sheetView(viewDef.windowName)->grid();
+  for (int k = 1; k <= rowCountOf(viewDef); ++k) {
+    const std::string name = viewDef.rowNames[k - 1];
     const bool unreadable = name == "Organization" || name == "OSProductSuite";
     EXPECT_EQ(grid.TextAt(k, 1), (unreadable ? "first:" : "second:") + name) << name;
   }
-  EXPECT_EQ(grid.Row(), rowCountOf(viewSpec));
+  EXPECT_EQ(grid.Row(), rowCountOf(viewDef));
   EXPECT_EQ(grid.Col(), 1);
 }
 
 TEST_F(PropertySheetTest, NoObjectWritesTheLabelsAndEmptiesTheValues) {
-  for (const SheetViewSpec* viewSpec : sheetSpecs())
-    addObject(app.local, *viewSpec, taggedValues(*viewSpec, "old"));
+  for (const SheetViewDef* viewDef : sheetDefs())
+    addObject(app.local, *viewDef, taggedValues(*viewDef, "old"));
   connect();
-  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
-    app.local.clearObjects(queriedClass(viewSpec->query));
-    SheetViewWindow* view = sheetView(viewSpec->windowName);
-    EXPECT_TRUE(refillShows(view)) << viewSpec->windowName;
-    expectLabels(*viewSpec, *view->grid());
-    expectValuesEmpty(*viewSpec, *view->grid());
-    EXPECT_EQ(view->grid()->Row(), rowCountOf(*viewSpec));
+  for (const SheetViewDef* viewDef : sheetDefs()) {
+    app.local.clearObjects(queriedClass(viewDef->query));
+    SheetViewWindow* view = sheetView(viewDef->windowName);
+    EXPECT_TRUE(refillShows(view)) << viewDef->windowName;
+    expectLabels(*viewDef, *view->grid());
+    expectValuesEmpty(*viewDef, *view->grid());
+    EXPECT_EQ(view->grid()->Row(), rowCountOf(*viewDef));
     EXPECT_EQ(view->grid()->Col(), 1);
   }
   EXPECT_TRUE(app.messages.empty());
@@ -162,25 +161,25 @@ TEST_F(PropertySheetTest, NoObjectWritesTheLabelsAndEmptiesTheValues) {
 
 TEST_F(PropertySheetTest, FirstFillWithoutObjectsStillWritesTheLabels) {
   connect();
-  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
-    SheetViewWindow* view = sheetView(viewSpec->windowName);
-    expectLabels(*viewSpec, *view->grid());
-    expectValuesEmpty(*viewSpec, *view->grid());
+  for (const SheetViewDef* viewDef : sheetDefs()) {
+    SheetViewWindow* view = sheetView(viewDef->windowName);
+    expectLabels(*viewDef, *view->grid());
+    expectValuesEmpty(*viewDef, *view->grid());
     EXPECT_EQ(view->grid()->columnWidth(0), twipsToPixels(3000));
     EXPECT_TRUE(view->subWindow()->isVisible());
   }
 }
 
 TEST_F(PropertySheetTest, FailedQueryWhileConnectedWritesLabelsAndNoValueWithoutAMessage) {
-  for (const SheetViewSpec* viewSpec : sheetSpecs())
-    addObject(app.local, *viewSpec, taggedValues(*viewSpec, "old"));
+  for (const SheetViewDef* viewDef : sheetDefs())
+    addObject(app.local, *viewDef, taggedValues(*viewDef, "old"));
   connect();
   app.local.failures().query = ComError(err::kWbemAccessDenied, "Access denied ", "SWbemServices");
-  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
-    SheetViewWindow* view = sheetView(viewSpec->windowName);
-    EXPECT_TRUE(refillShows(view)) << viewSpec->windowName;
-    expectLabels(*viewSpec, *view->grid());
-    expectValuesEmpty(*viewSpec, *view->grid());
+  for (const SheetViewDef* viewDef : sheetDefs()) {
+    SheetViewWindow* view = sheetView(viewDef->windowName);
+    EXPECT_TRUE(refillShows(view)) << viewDef->windowName;
+    expectLabels(*viewDef, *view->grid());
+    expectValuesEmpty(*viewDef, *view->grid());
   }
   EXPECT_TRUE(app.messages.empty());
 }
@@ -188,47 +187,47 @@ TEST_F(PropertySheetTest, FailedQueryWhileConnectedWritesLabelsAndNoValueWithout
 TEST_F(PropertySheetTest, FirstFillAfterAFailedQueryStillWritesLabelsAndWidths) {
   app.local.failures().query = ComError(err::kWbemAccessDenied, "Access denied ", "SWbemServices");
   connect();
-  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
-    const GridControl& grid = *sheetView(viewSpec->windowName)->grid();
-    expectLabels(*viewSpec, grid);
-    expectValuesEmpty(*viewSpec, grid);
-    EXPECT_EQ(grid.columnWidth(0), twipsToPixels(viewSpec->col0Width));
-    EXPECT_EQ(grid.columnWidth(1), twipsToPixels(viewSpec->col1Width));
-    EXPECT_EQ(grid.Row(), rowCountOf(*viewSpec));
-    EXPECT_TRUE(sheetView(viewSpec->windowName)->subWindow()->isVisible());
+  for (const SheetViewDef* viewDef : sheetDefs()) {
+    const GridControl& grid = *sheetView(viewDef->windowName)->grid();
+    expectLabels(*viewDef, grid);
+    expectValuesEmpty(*viewDef, grid);
+    EXPECT_EQ(grid.columnWidth(0), twipsToPixels(viewDef->col0Width));
+    EXPECT_EQ(grid.columnWidth(1), twipsToPixels(viewDef->col1Width));
+    EXPECT_EQ(grid.Row(), rowCountOf(*viewDef));
+    EXPECT_TRUE(sheetView(viewDef->windowName)->subWindow()->isVisible());
   }
 }
 
 TEST_F(PropertySheetTest, EnumerationFailingPartWayKeepsWhatTheObjectsBeforeWrote) {
-  const SheetViewSpec& viewSpec = frmComputerSystemSpec;
-  addObject(app.local, viewSpec, taggedValues(viewSpec, "first"));
-  addObject(app.local, viewSpec, taggedValues(viewSpec, "second"));
+  const SheetViewDef& viewDef = frmComputerSystemDef;
+  addObject(app.local, viewDef, taggedValues(viewDef, "first"));
+  addObject(app.local, viewDef, taggedValues(viewDef, "second"));
   app.local.failures().enumerateAfter = {
       1, ComError(err::kRpcServerUnavailable, "The RPC server is unavailable. ", "SWbemObjectSet")};
   connect();
-  const GridControl& grid = *sheetView(viewSpec.windowName)->grid();
-  for (int k = 1; k <= rowCountOf(viewSpec); ++k)
-    EXPECT_EQ(grid.TextAt(k, 1), std::string("first:") + viewSpec.rowNames[k - 1]) << k;
-  EXPECT_TRUE(sheetView(viewSpec.windowName)->subWindow()->isVisible());
+  const GridControl& grid = *sheetView(viewDef.windowName)->grid();
+  for (int k = 1; k <= rowCountOf(viewDef); ++k)
+    EXPECT_EQ(grid.TextAt(k, 1), std::string("first:") + viewDef.rowNames[k - 1]) << k;
+  EXPECT_TRUE(sheetView(viewDef.windowName)->subWindow()->isVisible());
 
   // A set whose first object cannot be fetched: labels, and no value at all.
   app.local.failures().enumerateAfter = {
       0, ComError(err::kRpcServerUnavailable, "The RPC server is unavailable. ", "SWbemObjectSet")};
-  EXPECT_TRUE(refillShows(sheetView(viewSpec.windowName)));
-  expectLabels(viewSpec, grid);
-  expectValuesEmpty(viewSpec, grid);
+  EXPECT_TRUE(refillShows(sheetView(viewDef.windowName)));
+  expectLabels(viewDef, grid);
+  expectValuesEmpty(viewDef, grid);
 }
 
 TEST_F(PropertySheetTest, WithoutAConnectionTheGridIsUntouchedAndTheWindowNotShown) {
   // Before any connect: the message, and the sheet as designed, empty.
-  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
-    SheetViewWindow* view = sheetView(viewSpec->windowName);
+  for (const SheetViewDef* viewDef : sheetDefs()) {
+    SheetViewWindow* view = sheetView(viewDef->windowName);
     const auto before = cellsOf(*view->grid());
     const int width = view->grid()->columnWidth(1);
     view->ShowForm();
-    EXPECT_EQ(cellsOf(*view->grid()), before) << viewSpec->windowName;
-    EXPECT_EQ(view->grid()->columnWidth(1), width) << viewSpec->windowName;
-    EXPECT_FALSE(view->subWindow()->isVisible()) << viewSpec->windowName;
+    EXPECT_EQ(cellsOf(*view->grid()), before) << viewDef->windowName;
+    EXPECT_EQ(view->grid()->columnWidth(1), width) << viewDef->windowName;
+    EXPECT_FALSE(view->subWindow()->isVisible()) << viewDef->windowName;
   }
   ASSERT_EQ(app.messages.size(), 2u);
   for (const auto& m : app.messages) {
@@ -237,38 +236,38 @@ TEST_F(PropertySheetTest, WithoutAConnectionTheGridIsUntouchedAndTheWindowNotSho
   }
 
   // After a fill, with the connection gone: the filled sheet stays as it was.
-  for (const SheetViewSpec* viewSpec : sheetSpecs())
-    addObject(app.local, *viewSpec, taggedValues(*viewSpec, "one"));
+  for (const SheetViewDef* viewDef : sheetDefs())
+    addObject(app.local, *viewDef, taggedValues(*viewDef, "one"));
   app.messages.clear();
   connect();
   app.main->WBEMServices.reset();
   app.messages.clear();
-  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
-    SheetViewWindow* view = sheetView(viewSpec->windowName);
+  for (const SheetViewDef* viewDef : sheetDefs()) {
+    SheetViewWindow* view = sheetView(viewDef->windowName);
     const auto before = cellsOf(*view->grid());
-    EXPECT_FALSE(refillShows(view)) << viewSpec->windowName;
-    EXPECT_EQ(cellsOf(*view->grid()), before) << viewSpec->windowName;
+    EXPECT_FALSE(refillShows(view)) << viewDef->windowName;
+    EXPECT_EQ(cellsOf(*view->grid()), before) << viewDef->windowName;
   }
   EXPECT_EQ(app.messages.size(), 2u);
 }
 
 TEST_F(PropertySheetTest, ValueOfAnEarlierComputerNeverShowsBesideTheNextOnesValues) {
-  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
-    addObject(app.local, *viewSpec, taggedValues(*viewSpec, "near"));
-    Properties far = taggedValues(*viewSpec, "far");
+  for (const SheetViewDef* viewDef : sheetDefs()) {
+    addObject(app.local, *viewDef, taggedValues(*viewDef, "near"));
+    Properties far = taggedValues(*viewDef, "far");
     far[0].second = Value::null();
     far[1].second = Value::array({});
     far.erase(far.begin() + 2);  // left null by the scripted service too
-    addObject(app.remote, *viewSpec, far);
+    addObject(app.remote, *viewDef, far);
   }
   connect();
   ASSERT_TRUE(app.connectVia("far"));
-  for (const SheetViewSpec* viewSpec : sheetSpecs()) {
-    const GridControl& grid = *sheetView(viewSpec->windowName)->grid();
+  for (const SheetViewDef* viewDef : sheetDefs()) {
+    const GridControl& grid = *sheetView(viewDef->windowName)->grid();
     for (int k = 1; k <= 3; ++k)
-      EXPECT_EQ(grid.TextAt(k, 1), "") << viewSpec->windowName << " " << k;
-    for (int k = 4; k <= rowCountOf(*viewSpec); ++k)
-      EXPECT_EQ(grid.TextAt(k, 1), std::string("far:") + viewSpec->rowNames[k - 1]) << k;
+      EXPECT_EQ(grid.TextAt(k, 1), "") << viewDef->windowName << " " << k;
+    for (int k = 4; k <= rowCountOf(*viewDef); ++k)
+      EXPECT_EQ(grid.TextAt(k, 1), std::string("far:") + viewDef->rowNames[k - 1]) << k;
   }
 }
 

@@ -80,7 +80,7 @@ class ServicesTest : public ViewTest {
   std::string cell(const std::string& name, const char* header) {
     ListItem row = view->lvwService->FindItem(name);
     if (row.isNothing()) return "<no row>";
-    return row.SubItems(columnHeaded(frmServicesSpec, header));
+    return row.SubItems(columnHeaded(frmServicesDef, header));
   }
 
   // Five toggling ticks make `name` bold, plain, bold, plain, bold with the count at 2..10 and
@@ -349,19 +349,19 @@ TEST_F(ServicesTest, ControlsHaveTheirTextsFontsPlacesAndTabOrder) {
     EXPECT_EQ(b.button->geometry(), twipsRect(b.left, 600, 1215, 495)) << b.text;
   }
   // The list stands where its table puts it: below the actions, inside the designed window.
-  const ListViewSpec& listSpec = view->viewSpec();
+  const ListViewDef& listDef = view->viewDef();
   EXPECT_EQ(view->lvwService->objectName(), "lvwService");
   EXPECT_EQ(view->lvwService->geometry(),
-            twipsRect(listSpec.left, listSpec.top, listSpec.width, listSpec.height));
+            twipsRect(listDef.left, listDef.top, listDef.width, listDef.height));
   for (const QWidget* above :
        {static_cast<QWidget*>(view->Label2), static_cast<QWidget*>(view->Start),
         static_cast<QWidget*>(view->Resume)})
     EXPECT_GT(view->lvwService->geometry().top(), above->geometry().bottom())
         << above->objectName().toStdString();
-  EXPECT_GT(listSpec.top, 1200) << "below the actions frame";
-  EXPECT_GE(listSpec.left, 0);
-  EXPECT_LE(listSpec.left + listSpec.width, 11175);
-  EXPECT_LE(listSpec.top + listSpec.height, 7905);
+  EXPECT_GT(listDef.top, 1200) << "below the actions frame";
+  EXPECT_GE(listDef.left, 0);
+  EXPECT_LE(listDef.left + listDef.width, 11175);
+  EXPECT_LE(listDef.top + listDef.height, 7905);
   EXPECT_EQ(view->lvwService->toolTip(), "Click on column header to sort");
   for (const char* other : {"frmProcesses", "frmProcessor", "frmLogicalDisk", "frmEventLogFile"})
     EXPECT_TRUE(listView(other)->list()->toolTip().isEmpty()) << other;
@@ -400,11 +400,11 @@ TEST_F(ServicesTest, StateFillsBothStateColumns) {
   const auto rows = rowsOf(*view->lvwService);
   ASSERT_EQ(rows.size(), 3u);
   for (const auto& row : rows) {
-    EXPECT_EQ(row[columnHeaded(frmServicesSpec, "Service State")], "Running");
-    EXPECT_EQ(row[columnHeaded(frmServicesSpec, "State")], "Running");
-    EXPECT_EQ(row[columnHeaded(frmServicesSpec, "AcceptPause")], "False");
-    EXPECT_EQ(row[columnHeaded(frmServicesSpec, "Service Description")], "");
-    EXPECT_EQ(row[columnHeaded(frmServicesSpec, "DisplayName")], row[0] + " display");
+    EXPECT_EQ(row[columnHeaded(frmServicesDef, "Service State")], "Running");
+    EXPECT_EQ(row[columnHeaded(frmServicesDef, "State")], "Running");
+    EXPECT_EQ(row[columnHeaded(frmServicesDef, "AcceptPause")], "False");
+    EXPECT_EQ(row[columnHeaded(frmServicesDef, "Service Description")], "");
+    EXPECT_EQ(row[columnHeaded(frmServicesDef, "DisplayName")], row[0] + " display");
   }
 }
 

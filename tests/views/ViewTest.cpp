@@ -26,25 +26,25 @@ std::vector<std::string> columnOf(ListControl& list, int column) {
   return texts;
 }
 
-int columnHeaded(const ListViewSpec& viewSpec, std::string_view header) {
-  for (size_t i = 0; i < viewSpec.columns.size(); ++i)
-    if (header == viewSpec.columns[i].header) return static_cast<int>(i);
-  ADD_FAILURE() << "no column headed " << header << " in " << viewSpec.windowName;
+int columnHeaded(const ListViewDef& viewDef, std::string_view header) {
+  for (size_t i = 0; i < viewDef.columns.size(); ++i)
+    if (header == viewDef.columns[i].header) return static_cast<int>(i);
+  ADD_FAILURE() << "no column headed " << header << " in " << viewDef.windowName;
   return 0;
 }
 
-std::vector<const ListViewSpec*> listSpecs() {
-  std::vector<const ListViewSpec*> specs;
+std::vector<const ListViewDef*> listDefs() {
+  std::vector<const ListViewDef*> defs;
   for (const ViewRow& row : kViews)
-    if (row.kind != ViewKind::Sheet) specs.push_back(&row.list());
-  return specs;
+    if (row.kind != ViewKind::Sheet) defs.push_back(&row.list());
+  return defs;
 }
 
-std::vector<const SheetViewSpec*> sheetSpecs() {
-  std::vector<const SheetViewSpec*> specs;
+std::vector<const SheetViewDef*> sheetDefs() {
+  std::vector<const SheetViewDef*> defs;
   for (const ViewRow& row : kViews)
-    if (row.kind == ViewKind::Sheet) specs.push_back(&row.sheet());
-  return specs;
+    if (row.kind == ViewKind::Sheet) defs.push_back(&row.sheet());
+  return defs;
 }
 
 std::string queriedClass(const char* query) {

@@ -23,10 +23,10 @@ std::vector<Row> rowsOf(ListControl& list);
 // One column of a list in display order.
 std::vector<std::string> columnOf(ListControl& list, int column);
 // The column of a view whose header reads so; fails the test when there is none.
-int columnHeaded(const ListViewSpec& viewSpec, std::string_view header);
+int columnHeaded(const ListViewDef& viewDef, std::string_view header);
 // The list views of the table, the services list included, and its property sheets.
-std::vector<const ListViewSpec*> listSpecs();
-std::vector<const SheetViewSpec*> sheetSpecs();
+std::vector<const ListViewDef*> listDefs();
+std::vector<const SheetViewDef*> sheetDefs();
 // The management class that a view's query asks for.
 std::string queriedClass(const char* query);
 

@@ -12,7 +12,7 @@
 namespace kestrava::service::linuxsys {
 
 namespace {
-using P = PropertySpec<SystemFacts>;
+using P = PropertyDef<SystemFacts>;
 
 Value smbiosValue(SystemFacts& f, int type, size_t offset) {
   return integerOrNull(smbiosByte(f.smbios(type), offset));

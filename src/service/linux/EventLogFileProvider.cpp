@@ -130,7 +130,7 @@ const MountEntry* LogRecord::containingMount() {
   });
 }
 
-using P = PropertySpec<LogRecord>;
+using P = PropertyDef<LogRecord>;
 
 Value fullPath(LogRecord& r) {
   return Value::text(sys::validUtf8(r.path));

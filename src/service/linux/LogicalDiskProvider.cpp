@@ -58,7 +58,7 @@ int64_t DiskRecord::readDriveType() {
   return 3;
 }
 
-using P = PropertySpec<DiskRecord>;
+using P = PropertyDef<DiskRecord>;
 
 Value mountPoint(DiskRecord& r) {
   return Value::text(sys::validUtf8(r.mount.mountPoint));

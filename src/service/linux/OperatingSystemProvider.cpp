@@ -14,7 +14,7 @@
 namespace kestrava::service::linuxsys {
 
 namespace {
-using P = PropertySpec<SystemFacts>;
+using P = PropertyDef<SystemFacts>;
 
 Value osName(SystemFacts& f) {
   return Value::text(osPrettyName(f.osRelease()));

@@ -19,7 +19,7 @@
 namespace kestrava::service::linuxsys {
 
 namespace {
-using P = PropertySpec<ProcessRecord>;
+using P = PropertyDef<ProcessRecord>;
 
 // Clock ticks as the class's 100-nanosecond units.
 Value ticksAs100ns(ProcessRecord& r, uint64_t sys::ProcStat::*field) {

@@ -47,7 +47,7 @@ struct ProcessorRecord {
   }
 };
 
-using P = PropertySpec<ProcessorRecord>;
+using P = PropertyDef<ProcessorRecord>;
 
 // The Windows architecture code for the kernel's machine name.
 std::optional<int64_t> architectureCode(const std::string& m) {

@@ -18,7 +18,7 @@ namespace kestrava::service::linuxsys {
 // the instance's record. A record reads its sources lazily, so only the sources of the wanted
 // properties are ever opened.
 template <class Record>
-struct PropertySpec {
+struct PropertyDef {
   const char* name;
   PropertyDoc doc;
   Value (*get)(Record&);
@@ -31,7 +31,7 @@ struct PropertySpec {
 inline constexpr PropertyType kInteger64 = PropertyType::Integer64;
 
 template <class Record>
-std::vector<PropertyDoc> documentTable(std::span<const PropertySpec<Record>> table) {
+std::vector<PropertyDoc> documentTable(std::span<const PropertyDef<Record>> table) {
   std::vector<PropertyDoc> docs;
   docs.reserve(table.size());
   for (const auto& p : table) docs.push_back(p.doc);
@@ -40,7 +40,7 @@ std::vector<PropertyDoc> documentTable(std::span<const PropertySpec<Record>> tab
 
 template <class Record>
 SchemaPtr makeSchema(std::string className, std::string keyProperty,
-                     std::span<const PropertySpec<Record>> table) {
+                     std::span<const PropertyDef<Record>> table) {
   std::vector<std::string> names;
   std::vector<PropertyType> types;
   names.reserve(table.size());
@@ -57,7 +57,7 @@ SchemaPtr makeSchema(std::string className, std::string keyProperty,
 
 // The instance with every wanted property computed; the others stay empty.
 template <class Record>
-ManagementObject buildObject(const SchemaPtr& schema, std::span<const PropertySpec<Record>> table,
+ManagementObject buildObject(const SchemaPtr& schema, std::span<const PropertyDef<Record>> table,
                              const PropertySet& wanted, Record& record) {
   ManagementObject object(schema);
   for (size_t i = 0; i < table.size(); ++i)

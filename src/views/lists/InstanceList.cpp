@@ -12,19 +12,19 @@ namespace {
 // Where each column's property sits in the objects of one class, resolved once per class.
 class ColumnIndex {
  public:
-  explicit ColumnIndex(const ListViewSpec& viewSpec) : spec_(viewSpec) {}
+  explicit ColumnIndex(const ListViewDef& viewDef) : def_(viewDef) {}
   const std::vector<std::optional<size_t>>& forSchema(const SchemaPtr& schema) {
     if (schema != schema_) {
       schema_ = schema;
       indexes_.clear();
-      for (const auto& column : spec_.columns)
+      for (const auto& column : def_.columns)
         indexes_.push_back(schema ? schema->indexOf(column.property) : std::nullopt);
     }
     return indexes_;
   }
 
  private:
-  const ListViewSpec& spec_;
+  const ListViewDef& def_;
   SchemaPtr schema_;
   std::vector<std::optional<size_t>> indexes_;
 };
@@ -51,28 +51,28 @@ ComError noSuchProperty(const char* name) {
 
 }  // namespace
 
-void fillList(ListControl& list, const ListViewSpec& viewSpec, std::optional<SWbemObjectSet>& set) {
+void fillList(ListControl& list, const ListViewDef& viewDef, std::optional<SWbemObjectSet>& set) {
   auto items = list.ListItems();
   Err().step([&] { items.Clear(); });
   if (!set) {
     Err().raise(objectNotSet());  // there is nothing to enumerate
     return;
   }
-  ColumnIndex columns(viewSpec);
+  ColumnIndex columns(viewDef);
   std::string text;
   for (;;) {
     std::optional<SWbemObject> object;
     if (!Err().step([&] { object = set->Next(); }) || !object) break;
     ListItem row;
     if (!Err().step([&] {
-          row = items.Add(keyText(object->Property(viewSpec.keyProperty)),
-                          rowText(object->Property(viewSpec.textProperty)));
+          row = items.Add(keyText(object->Property(viewDef.keyProperty)),
+                          rowText(object->Property(viewDef.textProperty)));
         }))
       continue;  // no row: none of this object's values is written
     const auto& indexes = columns.forSchema(object->data().schema());
-    for (size_t i = 1; i < viewSpec.columns.size(); ++i) {
+    for (size_t i = 1; i < viewDef.columns.size(); ++i) {
       Err().step([&]() -> std::optional<ComError> {
-        if (!indexes[i]) return noSuchProperty(viewSpec.columns[i].property);
+        if (!indexes[i]) return noSuchProperty(viewDef.columns[i].property);
         if (auto failure = cellTextRefusingNull(object->data().at(*indexes[i]), text))
           return failure;
         row.setSubItems(static_cast<int>(i), text);

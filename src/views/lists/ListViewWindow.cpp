@@ -6,20 +6,20 @@
 namespace kestrava {
 
 namespace {
-QStringList headersOf(const ListViewSpec& viewSpec) {
+QStringList headersOf(const ListViewDef& viewDef) {
   QStringList headers;
-  for (const auto& column : viewSpec.columns) headers << column.header;
+  for (const auto& column : viewDef.columns) headers << column.header;
   return headers;
 }
 }  // namespace
 
-ListViewWindow::ListViewWindow(MDIKestrava& main, const ListViewSpec& viewSpec)
-    : ViewWindow(main, viewSpec.windowName, viewSpec.caption, viewSpec.query),
-      spec_(viewSpec),
-      list_(new ListControl(headersOf(viewSpec), this)) {
-  list_->setObjectName(viewSpec.listName);
-  list_->setAccessibleName(viewSpec.caption);
-  list_->setGeometry(twipsRect(viewSpec.left, viewSpec.top, viewSpec.width, viewSpec.height));
+ListViewWindow::ListViewWindow(MDIKestrava& main, const ListViewDef& viewDef)
+    : ViewWindow(main, viewDef.windowName, viewDef.caption, viewDef.query),
+      def_(viewDef),
+      list_(new ListControl(headersOf(viewDef), this)) {
+  list_->setObjectName(viewDef.listName);
+  list_->setAccessibleName(viewDef.caption);
+  list_->setGeometry(twipsRect(viewDef.left, viewDef.top, viewDef.width, viewDef.height));
   // The first click on a header sorts ascending.
   list_->setSortOrder(1);
   connect(list_, &ListControl::ColumnClick, this,
@@ -27,7 +27,7 @@ ListViewWindow::ListViewWindow(MDIKestrava& main, const ListViewSpec& viewSpec)
 }
 
 void ListViewWindow::fill(std::optional<SWbemObjectSet>& set) {
-  fillList(*list_, spec_, set);
+  fillList(*list_, def_, set);
   showView();
 }
 

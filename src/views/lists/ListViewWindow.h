@@ -2,7 +2,7 @@
 
 #include "app/ViewWindow.h"
 #include "platform/ListControl.h"
-#include "viewtable/ListViewSpec.h"
+#include "viewtable/ListViewDef.h"
 
 namespace kestrava {
 
@@ -10,16 +10,16 @@ namespace kestrava {
 class ListViewWindow : public ViewWindow {
   Q_OBJECT
  public:
-  ListViewWindow(MDIKestrava& main, const ListViewSpec& viewSpec);
+  ListViewWindow(MDIKestrava& main, const ListViewDef& viewDef);
 
   ListControl* list() const { return list_; }
-  const ListViewSpec& viewSpec() const { return spec_; }
+  const ListViewDef& viewDef() const { return def_; }
 
  protected:
   void fill(std::optional<SWbemObjectSet>& set) override;
 
  private:
-  const ListViewSpec& spec_;
+  const ListViewDef& def_;
   ListControl* list_;
 };
 

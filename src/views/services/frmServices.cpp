@@ -19,8 +19,8 @@ QPushButton* actionButton(QWidget* parent, const char* name, int left) {
 }
 }  // namespace
 
-frmServices::frmServices(MDIKestrava& main, const ListViewSpec& viewSpec)
-    : ListViewWindow(main, viewSpec) {
+frmServices::frmServices(MDIKestrava& main, const ListViewDef& viewDef)
+    : ListViewWindow(main, viewDef) {
   lvwService = list();
   lvwService->setToolTip("Click on column header to sort");
   Label2 = place(new QLabel("ACTIONS:", this), "Label2", 480, 240, 3855, 255);

@@ -19,7 +19,7 @@ namespace kestrava {
 class frmServices : public ListViewWindow {
   Q_OBJECT
  public:
-  frmServices(MDIKestrava& main, const ListViewSpec& viewSpec);
+  frmServices(MDIKestrava& main, const ListViewDef& viewDef);
 
   void Start_Click() { serviceAction("StartService"); }
   void Stop_Click() { serviceAction("StopService"); }

@@ -7,20 +7,20 @@ namespace kestrava {
 
 namespace {
 
-void clearValues(GridControl& grid, const SheetViewSpec& viewSpec) {
-  for (int k = 1; k <= static_cast<int>(viewSpec.rowNames.size()); ++k) {
+void clearValues(GridControl& grid, const SheetViewDef& viewDef) {
+  for (int k = 1; k <= static_cast<int>(viewDef.rowNames.size()); ++k) {
     Err().step([&] { grid.setRow(k); });
     Err().step([&] { grid.setCol(1); });
     Err().step([&] { grid.setText(""); });
   }
 }
 
-void perObjectBlock(GridControl& grid, const SheetViewSpec& viewSpec, const SWbemObject* object) {
-  Err().step([&] { grid.setColWidth(0, viewSpec.col0Width); });
-  Err().step([&] { grid.setColWidth(1, viewSpec.col1Width); });
+void perObjectBlock(GridControl& grid, const SheetViewDef& viewDef, const SWbemObject* object) {
+  Err().step([&] { grid.setColWidth(0, viewDef.col0Width); });
+  Err().step([&] { grid.setColWidth(1, viewDef.col1Width); });
   std::string text;
-  for (int k = 1; k <= static_cast<int>(viewSpec.rowNames.size()); ++k) {
-    const char* name = viewSpec.rowNames[k - 1];
+  for (int k = 1; k <= static_cast<int>(viewDef.rowNames.size()); ++k) {
+    const char* name = viewDef.rowNames[k - 1];
     Err().step([&] { grid.setRow(k); });
     Err().step([&] { grid.setCol(0); });
     Err().step([&] { grid.setText(name); });
@@ -35,17 +35,16 @@ void perObjectBlock(GridControl& grid, const SheetViewSpec& viewSpec, const SWbe
 
 }  // namespace
 
-void fillSheet(GridControl& grid, const SheetViewSpec& viewSpec,
-               std::optional<SWbemObjectSet>& set) {
-  clearValues(grid, viewSpec);
+void fillSheet(GridControl& grid, const SheetViewDef& viewDef, std::optional<SWbemObjectSet>& set) {
+  clearValues(grid, viewDef);
   bool anyObject = false;
   while (set) {
     std::optional<SWbemObject> object;
     if (!Err().step([&] { object = set->Next(); }) || !object) break;
     anyObject = true;
-    perObjectBlock(grid, viewSpec, &*object);
+    perObjectBlock(grid, viewDef, &*object);
   }
-  if (!anyObject) perObjectBlock(grid, viewSpec, nullptr);
+  if (!anyObject) perObjectBlock(grid, viewDef, nullptr);
 }
 
 }  // namespace kestrava

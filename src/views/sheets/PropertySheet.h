@@ -4,7 +4,7 @@
 
 #include "platform/GridControl.h"
 #include "platform/SWbemObjectSet.h"
-#include "viewtable/SheetViewSpec.h"
+#include "viewtable/SheetViewDef.h"
 
 namespace kestrava {
 
@@ -14,7 +14,6 @@ namespace kestrava {
 // that cannot be read never shows what an earlier fill (or computer) left there. Without objects
 // to show (a failed query, an empty result, an enumeration that cannot start) the block runs
 // once with no object: labels written, values empty. Showing the window is the caller's step.
-void fillSheet(GridControl& grid, const SheetViewSpec& viewSpec,
-               std::optional<SWbemObjectSet>& set);
+void fillSheet(GridControl& grid, const SheetViewDef& viewDef, std::optional<SWbemObjectSet>& set);
 
 }  // namespace kestrava

@@ -5,21 +5,21 @@
 
 namespace kestrava {
 
-SheetViewWindow::SheetViewWindow(MDIKestrava& main, const SheetViewSpec& viewSpec)
-    : ViewWindow(main, viewSpec.windowName, viewSpec.caption, viewSpec.query),
-      spec_(viewSpec),
+SheetViewWindow::SheetViewWindow(MDIKestrava& main, const SheetViewDef& viewDef)
+    : ViewWindow(main, viewDef.windowName, viewDef.caption, viewDef.query),
+      def_(viewDef),
       grid_(new GridControl(this)) {
-  grid_->setObjectName(viewSpec.gridName);
-  grid_->setAccessibleName(viewSpec.caption);
-  grid_->setGeometry(twipsRect(0, 0, viewSpec.width, viewSpec.height));
-  grid_->setRows(viewSpec.rows);
-  grid_->setCols(viewSpec.cols);
-  grid_->setFixedRows(viewSpec.fixedRows);
-  grid_->setFixedCols(viewSpec.fixedCols);
+  grid_->setObjectName(viewDef.gridName);
+  grid_->setAccessibleName(viewDef.caption);
+  grid_->setGeometry(twipsRect(0, 0, viewDef.width, viewDef.height));
+  grid_->setRows(viewDef.rows);
+  grid_->setCols(viewDef.cols);
+  grid_->setFixedRows(viewDef.fixedRows);
+  grid_->setFixedCols(viewDef.fixedCols);
 }
 
 void SheetViewWindow::fill(std::optional<SWbemObjectSet>& set) {
-  fillSheet(*grid_, spec_, set);
+  fillSheet(*grid_, def_, set);
   showView();
 }
 

@@ -2,7 +2,7 @@
 
 #include "app/ViewWindow.h"
 #include "platform/GridControl.h"
-#include "viewtable/SheetViewSpec.h"
+#include "viewtable/SheetViewDef.h"
 
 namespace kestrava {
 
@@ -10,16 +10,16 @@ namespace kestrava {
 class SheetViewWindow : public ViewWindow {
   Q_OBJECT
  public:
-  SheetViewWindow(MDIKestrava& main, const SheetViewSpec& viewSpec);
+  SheetViewWindow(MDIKestrava& main, const SheetViewDef& viewDef);
 
   GridControl* grid() const { return grid_; }
-  const SheetViewSpec& viewSpec() const { return spec_; }
+  const SheetViewDef& viewDef() const { return def_; }
 
  protected:
   void fill(std::optional<SWbemObjectSet>& set) override;
 
  private:
-  const SheetViewSpec& spec_;
+  const SheetViewDef& def_;
   GridControl* grid_;
 };
 

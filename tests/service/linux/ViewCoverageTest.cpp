@@ -30,14 +30,14 @@ std::string queriedClass(const char* query) {
   return q.substr(q.rfind(' ') + 1);
 }
 
-ViewClass viewClass(const ListViewSpec& viewSpec) {
-  ViewClass view{queriedClass(viewSpec.query), {}};
-  for (const ListColumn& column : viewSpec.columns) view.properties.emplace_back(column.property);
+ViewClass viewClass(const ListViewDef& viewDef) {
+  ViewClass view{queriedClass(viewDef.query), {}};
+  for (const ListColumn& column : viewDef.columns) view.properties.emplace_back(column.property);
   return view;
 }
 
-ViewClass viewClass(const SheetViewSpec& viewSpec) {
-  return {queriedClass(viewSpec.query), {viewSpec.rowNames.begin(), viewSpec.rowNames.end()}};
+ViewClass viewClass(const SheetViewDef& viewDef) {
+  return {queriedClass(viewDef.query), {viewDef.rowNames.begin(), viewDef.rowNames.end()}};
 }
 
 // Built when asked, not at start-up: the views' tables are objects of their own files. The

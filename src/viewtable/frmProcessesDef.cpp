@@ -4,7 +4,7 @@ namespace kestrava {
 
 // Rows are keyed by the process handle (unique per process) and show the process name, so
 // processes that share an executable name each get their own row.
-const ListViewSpec frmProcessesSpec{
+const ListViewDef frmProcessesDef{
     .windowName = "frmProcesses",
     .caption = "Processes",
     .listName = "lvwProcess",

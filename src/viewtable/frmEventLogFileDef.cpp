@@ -2,7 +2,7 @@
 
 namespace kestrava {
 
-const ListViewSpec frmEventLogFileSpec{
+const ListViewDef frmEventLogFileDef{
     .windowName = "frmEventLogFile",
     .caption = "Event Log Files",
     .listName = "lvwEventLogFiles",

@@ -2,7 +2,7 @@
 
 namespace kestrava {
 
-const SheetViewSpec frmComputerSystemSpec{
+const SheetViewDef frmComputerSystemDef{
     .windowName = "frmComputerSystem",
     .caption = "Computer System",
     .gridName = "msfgComputerSystem",

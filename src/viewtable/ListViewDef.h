@@ -11,7 +11,7 @@ struct ListColumn {
 
 // A list view as data: its window, its list control, its query and its columns. Column 0 shows
 // the row text; the others are the row's sub-items.
-struct ListViewSpec {
+struct ListViewDef {
   const char* windowName;
   const char* caption;
   const char* listName;

@@ -2,7 +2,7 @@
 
 namespace kestrava {
 
-const ListViewSpec frmProcessorSpec{
+const ListViewDef frmProcessorDef{
     .windowName = "frmProcessor",
     .caption = "Processor",
     .listName = "lvwProcessor",

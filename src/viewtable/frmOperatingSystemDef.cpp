@@ -2,7 +2,7 @@
 
 namespace kestrava {
 
-const SheetViewSpec frmOperatingSystemSpec{
+const SheetViewDef frmOperatingSystemDef{
     .windowName = "frmOperatingSystem",
     .caption = "Operating System",
     .gridName = "msfgOperatingSystem",

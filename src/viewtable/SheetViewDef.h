@@ -6,7 +6,7 @@ namespace kestrava {
 
 // A property sheet view as data: its window, its grid's shape and its row table. Row k of the
 // grid pairs entry k's name with the value of the property of that name.
-struct SheetViewSpec {
+struct SheetViewDef {
   const char* windowName;
   const char* caption;
   const char* gridName;

@@ -2,7 +2,7 @@
 
 namespace kestrava {
 
-const ListViewSpec frmServicesSpec{
+const ListViewDef frmServicesDef{
     .windowName = "frmServices",
     .caption = "Services",
     .listName = "lvwService",

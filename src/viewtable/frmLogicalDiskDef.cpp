@@ -2,7 +2,7 @@
 
 namespace kestrava {
 
-const ListViewSpec frmLogicalDiskSpec{
+const ListViewDef frmLogicalDiskDef{
     .windowName = "frmLogicalDisk",
     .caption = "Logical Disk",
     .listName = "lvwLogicalDisk",
