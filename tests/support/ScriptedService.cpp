@@ -190,6 +190,10 @@ std::vector<ManagementObject>& ScriptedService::objects(const std::string& class
 const std::vector<std::string>& ScriptedService::calls() const {
   return state_->calls;
 }
+size_t ScriptedService::timesCalled(const std::string& call) const {
+  std::lock_guard lock(state_->mutex);
+  return static_cast<size_t>(std::count(state_->calls.begin(), state_->calls.end(), call));
+}
 void ScriptedService::clearCalls() {
   state_->calls.clear();
 }

@@ -50,6 +50,8 @@ class ScriptedService {
   // Every call, in order: "connect", "query <wql>", "get <path>", "method <path> <name>",
   // "subscribe <query>", "cancel <id>", "release".
   const std::vector<std::string>& calls() const;
+  // How often `call` was logged so far; safe while another thread is calling the service.
+  size_t timesCalled(const std::string& call) const;
   void clearCalls();
   size_t activeSubscriptions() const;
   size_t openConnections() const;
