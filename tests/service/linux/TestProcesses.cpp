@@ -20,13 +20,16 @@ sys::ChildProcess startProgram(const std::string& path, const std::vector<std::s
 
 bool waitForComm(pid_t pid, const std::string& comm, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/comm", std::ios::binary);
+  const auto read = [pid](const char* file) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/" + file, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
-    std::string got = ss.str();
+    return ss.str();
+  };
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::string got = read("comm");
     if (!got.empty() && got.back() == '\n') got.pop_back();
-    if (got == comm) return true;
+    if (got == comm && !read("cmdline").empty()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return false;

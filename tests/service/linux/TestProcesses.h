@@ -13,7 +13,9 @@ namespace kestrava::testing {
 // Runs path with argv (argv[0] included) on /dev/null; killed and reaped when it goes.
 sys::ChildProcess startProgram(const std::string& path, const std::vector<std::string>& argv);
 
-// Waits (at most timeoutMs) until /proc/<pid>/comm reads as expected.
+// Waits (at most timeoutMs) until /proc/<pid>/comm reads as expected and the exec is through:
+// the kernel names the process before it lays out the new command line, which reads empty until
+// then.
 bool waitForComm(pid_t pid, const std::string& comm, int timeoutMs = 5000);
 
 // Runs fn in a forked child with the identity of the user nobody (65534) when the test runs as
