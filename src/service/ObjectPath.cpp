@@ -59,7 +59,7 @@ class PathReader {
     const std::string column = " at column " + std::to_string(wqlColumn(text_, pos_));
     if (atEnd()) throw invalidObjectPath("the path ends" + column + ", " + expected);
     if (isSpace(text_[pos_])) throw invalidObjectPath("found a blank" + column + ", " + expected);
-    throw invalidObjectPath("found '" + what() + "'" + column + ", " + expected);
+    throw invalidObjectPath("found " + what() + column + ", " + expected);
   }
 
  private:
@@ -77,17 +77,11 @@ class PathReader {
     return key;
   }
 
-  // The text at the reading position up to the next blank, at most 20 bytes and never part of a
-  // character.
+  // The text at the reading position up to the next blank, quoted and cut short.
   std::string what() const {
     size_t end = pos_ + 1;
-    while (end < text_.size() && end - pos_ < 20 && !isSpace(text_[end])) ++end;
-    // A character has at most three bytes after its first; more is not UTF-8 and is cut.
-    for (int more = 0;
-         more < 3 && end < text_.size() && (static_cast<unsigned char>(text_[end]) & 0xC0) == 0x80;
-         ++more)
-      ++end;
-    return std::string(text_.substr(pos_, end - pos_));
+    while (end < text_.size() && !isSpace(text_[end])) ++end;
+    return quotedExcerpt(text_, pos_, end - pos_);
   }
 
   std::string_view text_;

@@ -1,5 +1,6 @@
 #include "service/WqlLexer.h"
 
+#include <algorithm>
 #include <string>
 
 #include "service/ServiceErrors.h"
@@ -20,13 +21,6 @@ bool isNameChar(char c) {
   return isNameStart(c) || isDigit(c);
 }
 
-// The characters from offset on that a message quotes: up to the next space, at most 20.
-std::string quoted(std::string_view text, size_t offset, size_t length) {
-  std::string_view part = text.substr(offset, length);
-  if (part.size() > 20) part = part.substr(0, 20);
-  return "'" + std::string(part) + "'";
-}
-
 // The token with its byte offset where its column goes: tokenize turns the offsets of all tokens
 // into columns in one pass, so a long query is not counted again from its start per token.
 WqlToken token(WqlToken::Kind kind, std::string value, std::string_view text, size_t start,
@@ -34,6 +28,17 @@ WqlToken token(WqlToken::Kind kind, std::string value, std::string_view text, si
   return {kind, std::move(value), start, std::string(text.substr(start, end - start))};
 }
 }  // namespace
+
+std::string quotedExcerpt(std::string_view text, size_t offset, size_t length) {
+  const std::string_view part = text.substr(offset, length);
+  size_t end = std::min<size_t>(part.size(), 20);
+  // A character has at most three bytes after its first; more is not UTF-8 and is cut.
+  for (int more = 0;
+       more < 3 && end < part.size() && (static_cast<unsigned char>(part[end]) & 0xC0) == 0x80;
+       ++more)
+    ++end;
+  return "'" + std::string(part.substr(0, end)) + "'";
+}
 
 size_t wqlColumn(std::string_view text, size_t offset) {
   size_t column = 1;
@@ -110,7 +115,7 @@ size_t WqlLexer::readNumber(std::string_view text, size_t pos, std::vector<WqlTo
   // "12abc" and "1e" are neither a number nor a name.
   if (!whole || (pos < text.size() && (isNameChar(text[pos]) || text[pos] == '.'))) {
     while (pos < text.size() && (isNameChar(text[pos]) || text[pos] == '.')) ++pos;
-    throw invalidQuery("found " + quoted(text, start, pos - start) + " at column " +
+    throw invalidQuery("found " + quotedExcerpt(text, start, pos - start) + " at column " +
                        std::to_string(wqlColumn(text, start)) + ", which is not a number");
   }
   out.push_back(token(WqlToken::Kind::Number, std::string(text.substr(start, pos - start)), text,
@@ -133,8 +138,8 @@ size_t WqlLexer::readSymbol(std::string_view text, size_t pos, std::vector<WqlTo
     size_t end = pos + 1;
     while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
     const unsigned char c = static_cast<unsigned char>(text[pos]);
-    const std::string shown =
-        c < 0x20 || c == 0x7F ? "character " + std::to_string(c) : quoted(text, pos, end - pos);
+    const std::string shown = c < 0x20 || c == 0x7F ? "character " + std::to_string(c)
+                                                    : quotedExcerpt(text, pos, end - pos);
     throw invalidQuery("found " + shown + where + ", which is no part of a query");
   }
   out.push_back(token(WqlToken::Kind::Symbol, std::string(1, text[pos]), text, pos, pos + 1));

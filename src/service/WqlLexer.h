@@ -27,6 +27,10 @@ class WqlLexer {
   static size_t readSymbol(std::string_view text, size_t pos, std::vector<WqlToken>& out);
 };
 
+// At most the first 20 bytes of text's `length` bytes from offset, in single quotes, for an error
+// message; a character begun before the cut is kept whole.
+std::string quotedExcerpt(std::string_view text, size_t offset, size_t length);
+
 // The column of a byte offset of a query, counted from 1 in characters (UTF-8 sequences).
 size_t wqlColumn(std::string_view text, size_t offset);
 
